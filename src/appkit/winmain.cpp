@@ -1,0 +1,7 @@
+// The framework's entry point. It lives in its own object so that test
+// programs, which bring their own main, never pull it in.
+#include "appkit/app.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR cmdLine, int cmdShow) {
+  return AfxWinMain(instance, cmdLine, cmdShow);
+}

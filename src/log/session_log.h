@@ -1,0 +1,34 @@
+// The XML session log in the Windows folder. Each record is written on its
+// own (open, append, flush, close) under one process-wide mutex; a record
+// whose file cannot be opened is dropped without trace.
+#ifndef RAVEN_LOG_SESSION_LOG_H
+#define RAVEN_LOG_SESSION_LOG_H
+
+#include <string>
+
+class CException;
+
+class CSessionLog {
+ public:
+  // Reads the Windows folder; writes nothing.
+  CSessionLog(std::string application, std::string session);
+
+  void WriteBegin();
+  void WriteEnd();
+  void WriteInfo(std::string section, std::string text);
+  void WriteError(std::string section, std::string message,
+                  unsigned long status);
+  void WriteError(std::string section, std::string message,
+                  const CException& exception);
+
+  // The file the records go to (folder and name joined); empty when the
+  // joined path does not fit.
+  std::string FilePath() const;
+
+ private:
+  std::string application_;
+  std::string session_;
+  std::string folder_;
+};
+
+#endif

@@ -1,0 +1,38 @@
+// The two parameter blocks through which the wizard hands work to a worker
+// thread and reads its outcome back. The wizard owns both; workers borrow.
+#ifndef RAVEN_WIZARD_PARAMS_H
+#define RAVEN_WIZARD_PARAMS_H
+
+#include <windows.h>
+
+#include <string>
+
+#include "wizard/wizard_owner.h"
+
+// The flags are written by the window's thread and polled by a worker: they
+// are one byte each and read through volatile so every poll sees the latest
+// value (a plain x86 byte store/load is atomic).
+struct DownloadParams {
+  HWND window = nullptr;
+  std::string host;
+  unsigned short port = 0;
+  std::string objectPath;
+  std::string localFile;
+  WizardOwner* owner = nullptr;
+  unsigned long statusCode = 0;
+  volatile bool cancelRequested = false;
+  volatile bool failed = false;
+};
+
+struct ProcessParams {
+  HWND window = nullptr;  // null: the worker sends no messages
+  std::string programPath;
+  std::string commandLine;
+  std::string folder;
+  unsigned long exitCode = 0;
+  WizardOwner* owner = nullptr;
+  volatile bool stop = false;
+  volatile bool failed = false;
+};
+
+#endif
