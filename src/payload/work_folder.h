@@ -1,0 +1,17 @@
+// The work folder: a fresh folder under the user's temporary folder that
+// the payload is unpacked into and the setup program runs from.
+#ifndef RAVEN_PAYLOAD_WORK_FOLDER_H
+#define RAVEN_PAYLOAD_WORK_FOLDER_H
+
+#include <string>
+
+class CSessionLog;
+
+// Returns the folder's path followed by one backslash, also when creating
+// it failed (that is only recorded). *created tells whether this run made
+// the folder, so the tear-down never deletes one it did not make.
+std::string CreateWorkFolder(const std::string& prefix, CSessionLog& log,
+                             bool* created = nullptr);
+void DeleteWorkFolder(const std::string& path, CSessionLog& log);
+
+#endif
