@@ -6,16 +6,17 @@
 
 #include <windows.h>
 
-class CSetupWizardDlg {
+#include "appkit/dialog.h"
+
+class CSetupWizardDlg : public CDialog {
  public:
   // Opens the session log, makes the work folder and unpacks the payload;
   // throws what the payload extraction throws.
   explicit CSetupWizardDlg(HWND parent = nullptr);
-  ~CSetupWizardDlg();
+  ~CSetupWizardDlg() override;
   CSetupWizardDlg(const CSetupWizardDlg&) = delete;
   CSetupWizardDlg& operator=(const CSetupWizardDlg&) = delete;
 
-  INT_PTR DoModal();
   // Runs the setup program on the calling thread without a window.
   void RunInstallation();
 };
