@@ -53,7 +53,9 @@ std::string LoadResString(unsigned id) {
 int AfxMessageBox(const std::string& text, unsigned type) {
   if ((type & MB_ICONMASK) == 0) type |= MB_ICONEXCLAMATION;
   std::string title = g_app != nullptr ? g_app->m_appTitle : std::string();
-  HWND owner = nullptr;
+  // Owned by this thread's active window (the wizard, when one is up), so
+  // the window cannot be used behind the box.
+  HWND owner = GetActiveWindow();
   return MessageBoxA(owner, text.c_str(), title.c_str(), type);
 }
 

@@ -3,6 +3,7 @@
 #ifndef RAVEN_PAYLOAD_WORK_FOLDER_H
 #define RAVEN_PAYLOAD_WORK_FOLDER_H
 
+#include <functional>
 #include <string>
 
 class CSessionLog;
@@ -12,6 +13,13 @@ class CSessionLog;
 // the folder, so the tear-down never deletes one it did not make.
 std::string CreateWorkFolder(const std::string& prefix, CSessionLog& log,
                              bool* created = nullptr);
+// The same with the unique numbers taken from draw instead of the seeded C
+// library generator (tests use it to make a name be taken).
+std::string CreateWorkFolder(const std::string& prefix, CSessionLog& log,
+                             bool* created, const std::function<unsigned()>& draw);
 void DeleteWorkFolder(const std::string& path, CSessionLog& log);
+
+// How many names CreateWorkFolder tries while the names it draws are taken.
+constexpr int kWorkFolderAttempts = 16;
 
 #endif

@@ -22,6 +22,9 @@ struct DownloadParams {
   unsigned long statusCode = 0;
   volatile bool cancelRequested = false;
   volatile bool failed = false;
+  // SHA-256 (hex) the downloaded file must have, from LoadPinnedRedistHash();
+  // empty fails every download.
+  std::string expectedSha256;
 };
 
 struct ProcessParams {

@@ -1,15 +1,38 @@
 // The wizard object: run set-up and tear-down, the step machine and the
-// one window of the program. (Skeleton: the wizard work completes it; the
-// members used by start-up below stay as they are.)
+// one window of the program. Start-up constructs it, runs it modally (or,
+// in update mode, only calls RunInstallation) and destroys it.
 #ifndef RAVEN_WIZARD_SETUP_WIZARD_DLG_H
 #define RAVEN_WIZARD_SETUP_WIZARD_DLG_H
 
 #include <windows.h>
 
-#include "appkit/dialog.h"
+#include <string>
 
-class CSetupWizardDlg : public CDialog {
+#include "appkit/dialog.h"
+#include "wizard/params.h"
+#include "wizard/wizard_owner.h"
+
+class CSessionLog;
+class ResourceManager;
+
+class CSetupWizardDlg : public CDialog, public WizardOwner {
  public:
+  // The wizard steps; numbers are logged and compared as they stand, and 7
+  // and 8 are never used.
+  enum Step {
+    kWelcome = 0,
+    kFrameworkRequired = 1,
+    kLicenceAgreement = 2,
+    kDownloadingFramework = 3,
+    kInstallingFramework = 4,
+    kPreparingSetup = 5,
+    kRunningSetup = 6,
+    kDownloadFailed = 9,
+    kFrameworkInstallFailed = 10,
+    kManualFrameworkInstall = 11,
+  };
+  static const UINT_PTR kStepTimer = 1;
+
   // Opens the session log, makes the work folder and unpacks the payload;
   // throws what the payload extraction throws.
   explicit CSetupWizardDlg(HWND parent = nullptr);
@@ -19,6 +42,82 @@ class CSetupWizardDlg : public CDialog {
 
   // Runs the setup program on the calling thread without a window.
   void RunInstallation();
+
+  // The step machine.
+  void NextStep();
+  void UpdateControls();
+  void OnFrameworkInstallDone(ProcessParams* params);
+  void OnCancelClicked();
+
+  // Worker starts: each fills its block and starts one thread.
+  void StartFrameworkDownload();
+  void StartFrameworkInstall();
+  void StartInstallation();
+
+  void ResetDownloadParams();
+  void ResetProcessParams();
+
+  // Window side, on the window's thread.
+  void OnDownloadProgress(unsigned long received, unsigned long total);
+  void OpenManualInstallPage();
+
+  // WizardOwner: called on worker threads.
+  CSessionLog* GetSessionLog() override;
+  void SetStatusText(const std::string& text) override;
+  void SetDetailText(const std::string& text) override;
+  void ShowProgressBar(bool show) override;
+  void EnableCancelButton(bool enable) override;
+  void SetProgress(int position, int maximum) override;
+  void SetProgressStep(int increment) override;
+  void StepProgress() override;
+  void OffsetProgress(int delta) override;
+  void ExtendProgressRange(int extra) override;
+  void UpdateInstallPercent() override;
+
+ protected:
+  BOOL OnInitDialog() override;
+  LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+  bool OnCommand(int id, int notifyCode, HWND control) override;
+  void OnTimer(UINT_PTR id) override;
+  bool OnPaint() override;
+  HICON OnQueryDragIcon() override;
+
+ private:
+  void BindControls();
+  void ApplyStepLayout(bool* next, bool* progress, bool* licence, bool* error);
+  void ShowLicenceGroup(bool show);
+  void RunInstallationFromStep11();
+  void FillLaunchBlock(HWND window);
+  bool StartWorkerThread(LPTHREAD_START_ROUTINE procedure, void* block);
+  void RefreshControls();
+
+  HICON icon = nullptr;
+  int step = kWelcome;
+  HWND progressBar = nullptr;
+  std::string statusText;
+  std::string detailText;
+  HWND titleLabel = nullptr;
+  HFONT titleFont = nullptr;
+  HWND nextButton = nullptr;
+  HWND cancelButton = nullptr;
+  std::string workFolder;
+  HWND errorLabel = nullptr;
+  HWND licenceEdit = nullptr;
+  HWND acceptRadio = nullptr;
+  HWND declineRadio = nullptr;
+  HWND licencePrompt = nullptr;
+  ResourceManager* resources = nullptr;
+  CSessionLog* log = nullptr;
+  DownloadParams downloadParams;
+  ProcessParams processParams;
+
+  // Only a folder this run made may be deleted at the end: the path is
+  // returned also when making it failed, and may then name someone else's.
+  bool workFolderCreated_ = false;
+
+  // The framework's download source, loaded by the constructor.
+  static std::string frameworkHost_;
+  static std::string frameworkObjectPath_;
 };
 
 #endif

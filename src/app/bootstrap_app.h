@@ -1,0 +1,22 @@
+// The application object: start-up decides once per process whether to
+// refuse an old Windows, relaunch itself elevated, or run the wizard (or,
+// in update mode, the product's setup program without a window).
+#ifndef RAVEN_APP_BOOTSTRAP_APP_H
+#define RAVEN_APP_BOOTSTRAP_APP_H
+
+#include "appkit/app.h"
+
+class CBootStrapApp : public CWinApp {
+ public:
+  CBootStrapApp() : CWinApp(nullptr) {}
+
+  // Always FALSE: the chosen course has run to its end by the time this
+  // returns, so the process ends without a message loop of its own.
+  BOOL InitInstance() override;
+
+ private:
+  void RelaunchOrRefuse();
+  void RunWizard(bool updateMode);
+};
+
+#endif

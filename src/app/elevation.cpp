@@ -1,0 +1,44 @@
+#include "app/elevation.h"
+
+#include <shellapi.h>
+
+#include "app/bootstrap_command_line.h"
+
+// The shell checks the size field to tell the structure's versions apart.
+static_assert(sizeof(SHELLEXECUTEINFOA) == 60, "SHELLEXECUTEINFOA layout");
+
+bool IsAdministrator() {
+  SID_IDENTIFIER_AUTHORITY ntAuthority = {SECURITY_NT_AUTHORITY};
+  PSID administrators = nullptr;
+  if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
+                                DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                                &administrators))
+    return false;
+  BOOL member = FALSE;
+  // A null token tests the caller's own (impersonation or process) token.
+  if (!CheckTokenMembership(nullptr, administrators, &member)) member = FALSE;
+  FreeSid(administrators);
+  return member != FALSE;
+}
+
+void RelaunchElevated(HINSTANCE instance, const std::string& commandTail) {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(instance, path, MAX_PATH);
+  std::string parameters = RelaunchParameters(commandTail);
+
+  SHELLEXECUTEINFOA info = {};
+  info.cbSize = sizeof info;
+  // The process handle is what the wait needs; DDEWAIT lets the shell
+  // finish its work before this call returns.
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_DDEWAIT;
+  info.lpVerb = "runas";
+  info.lpFile = path;
+  info.lpParameters = parameters.c_str();
+  info.nShow = SW_SHOWNORMAL;
+  // A refused elevation leaves hProcess null and the wait returns at once:
+  // the user declined, so there is nothing to report.
+  ShellExecuteExA(&info);
+  // The handle stays open until the process ends: nothing is gained by
+  // closing it a moment earlier.
+  WaitForSingleObject(info.hProcess, INFINITE);
+}

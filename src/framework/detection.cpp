@@ -1,0 +1,88 @@
+#include "framework/detection.h"
+
+#include <windows.h>
+
+#include "appkit/app.h"
+#include "appkit/exceptions.h"
+#include "appkit/handle.h"
+
+const char kRedistributableName[] = "dotnetfx.exe";
+
+namespace {
+
+// The marks an installed framework leaves: a value under its policy key and
+// its folder under the Windows folder. Both names are put together from the
+// version and build at run time, so one pair of constants names the release.
+const char kPolicyKeyPrefix[] = "SOFTWARE\\Microsoft\\.NETFramework\\policy\\";
+const char kFrameworkVersion[] = "v1.1";
+const char kFrameworkBuild[] = "4322";
+const char kFrameworkFolderStem[] = "\\Microsoft.Net\\Framework\\";
+const char kVersionBuildSeparator[] = ".";
+
+bool PolicyValuePresent() {
+  std::string keyPath = std::string(kPolicyKeyPrefix) + kFrameworkVersion;
+  ScopedRegKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ,
+                    key.Receive()) != ERROR_SUCCESS)
+    return false;
+  // Only a readable value counts; its type and data say nothing more.
+  BYTE data[256];
+  DWORD size = sizeof data;
+  return RegQueryValueExA(key.Get(), kFrameworkBuild, nullptr, nullptr, data,
+                          &size) == ERROR_SUCCESS;
+}
+
+std::string WindowsFolder() {
+  char buffer[MAX_PATH] = {};
+  UINT n = GetWindowsDirectoryA(buffer, MAX_PATH);
+  // A result of MAX_PATH or more is the size the path would need: it did
+  // not fit, and the buffer holds nothing usable.
+  if (n == 0 || n >= MAX_PATH) throw CUserException();
+  return std::string(buffer, n);
+}
+
+bool FrameworkFolderPresent() {
+  std::string folder = WindowsFolder() + kFrameworkFolderStem +
+                       kFrameworkVersion + kVersionBuildSeparator +
+                       kFrameworkBuild;
+  DWORD attributes = GetFileAttributesA(folder.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Position of the last backslash, walking by characters of the ANSI code
+// page so the trail byte of a double-byte character (which may be 0x5C) is
+// never taken for one. npos when there is none.
+size_t LastBackslash(const char* path) {
+  size_t found = std::string::npos;
+  for (const char* p = path; *p != '\0'; p = CharNextA(p)) {
+    if (*p == '\\') found = static_cast<size_t>(p - path);
+  }
+  return found;
+}
+
+}  // namespace
+
+bool IsFrameworkMissing() {
+  // The folder is looked at only once the registry says the framework is
+  // there: both marks must be present.
+  if (!PolicyValuePresent()) return true;
+  return !FrameworkFolderPresent();
+}
+
+std::string GetProgramFolder() {
+  char path[MAX_PATH] = {};
+  DWORD n = GetModuleFileNameA(AfxGetInstanceHandle(), path, MAX_PATH);
+  // A full buffer means the path was cut short (and on older systems left
+  // without its terminating zero): no folder can be trusted from it.
+  if (n == 0 || n >= MAX_PATH) throw CUserException();
+  path[n] = '\0';
+  size_t slash = LastBackslash(path);
+  return slash == std::string::npos ? std::string() : std::string(path, slash);
+}
+
+bool FileExists(const std::string& path) {
+  ScopedKernelHandle file(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+  return file.IsValid();
+}

@@ -1,0 +1,168 @@
+// The framework download worker: fetches the redistributable over HTTP into
+// the work folder, reporting progress and its end to the wizard window.
+#include <windows.h>
+#include <shlwapi.h>
+#include <wininet.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "appkit/app.h"
+#include "appkit/exceptions.h"
+#include "appkit/file.h"
+#include "appkit/internet.h"
+#include "appkit/strings.h"
+#include "framework/sha256.h"
+#include "framework/workers.h"
+#include "log/session_log.h"
+#include "wizard/messages.h"
+#include "wizard/params.h"
+
+namespace {
+
+const char kSection[] = "BootStrap";
+const char kErrorMessage[] = "An error occurred while downloading .net";
+const DWORD kReadBufferSize = 65536;
+const DWORD_PTR kContext = 1;
+
+// What the body transfer left behind, judged once the file is closed.
+struct Transfer {
+  DWORD length = 0;  // the announced Content-Length, 0 without one
+  bool lengthAnnounced = false;
+  DWORD received = 0;
+  bool cancelled = false;
+  std::string digest;
+};
+
+// The executable's file name without its extension, as the server sees it.
+std::string UserAgent() {
+  char path[MAX_PATH] = {};
+  DWORD n = GetModuleFileNameA(AfxGetInstanceHandle(), path, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return std::string();
+  char* name = PathFindFileNameA(path);
+  PathRemoveExtensionA(name);
+  return name;
+}
+
+void SendProgress(HWND window, DWORD received, DWORD length) {
+  SendMessageA(window, WM_DOWNLOAD_PROGRESS, received, length);
+}
+
+// Reads the body chunk by chunk into the local file, hashing what is
+// written so the file need not be read back. A chunk read after Cancel was
+// pressed is dropped.
+Transfer ReceiveBody(DownloadParams& params, CHttpFile& request) {
+  Transfer t;
+  t.lengthAnnounced = request.QueryInfo(HTTP_QUERY_CONTENT_LENGTH, t.length);
+  SendProgress(params.window, 0, t.length);
+  CFile file(params.localFile, CFile::modeCreate | CFile::modeWrite);
+  std::vector<char> buffer(kReadBufferSize);
+  Sha256 sha;
+  for (;;) {
+    DWORD n = request.Read(buffer.data(), kReadBufferSize);
+    if (params.cancelRequested) {
+      t.cancelled = true;
+      break;
+    }
+    if (n == 0) {
+      SendProgress(params.window, t.length, t.length);
+      break;
+    }
+    t.received += n;
+    SendProgress(params.window, t.received, t.length);
+    file.Write(buffer.data(), n);
+    sha.Update(buffer.data(), n);
+  }
+  file.Flush();
+  file.Close();
+  t.digest = sha.FinalHex();
+  return t;
+}
+
+// 0 when the downloaded file may be run; otherwise the error code for the
+// record. The program runs the file elevated, so a body cut short or one
+// that is not the pinned redistributable must never be taken.
+DWORD VerifyTransfer(const Transfer& t, const std::string& expectedSha256) {
+  if (t.lengthAnnounced && t.received < t.length) return ERROR_HANDLE_EOF;
+  if (!DigestMatchesPin(t.digest, expectedSha256)) return ERROR_INVALID_DATA;
+  return 0;
+}
+
+void RejectDownload(DownloadParams& params, CSessionLog* log, DWORD code) {
+  log->WriteError(kSection, kErrorMessage, code);
+  params.failed = true;
+  DeleteFileA(params.localFile.c_str());
+}
+
+void Download(DownloadParams& params, CSessionLog* log) {
+  CInternetSession session(UserAgent());
+  CHttpConnection connection =
+      session.GetHttpConnection(params.host, params.port, kContext);
+  log->WriteInfo(kSection, "Downloading .net : Connected to server");
+  CHttpFile request = connection.OpenRequest(
+      "GET", params.objectPath, "HTTP/1.0", INTERNET_FLAG_EXISTING_CONNECT,
+      kContext);
+  request.SendRequest();
+  std::string status;
+  if (request.QueryInfo(HTTP_QUERY_STATUS_CODE, status, 80))
+    params.statusCode = std::strtoul(status.c_str(), nullptr, 10);
+  // Any other answer is the server's, not a fault of ours: the step machine
+  // judges the status.
+  if (params.statusCode < 200 || params.statusCode > 299) return;
+
+  log->WriteInfo(kSection, "Downloading .net : Downloading resource");
+  Transfer t = ReceiveBody(params, request);
+  log->WriteInfo(kSection, "Downloading .net : Resource downloaded");
+  if (t.cancelled) return;
+  DWORD rejection = VerifyTransfer(t, params.expectedSha256);
+  if (rejection != 0) RejectDownload(params, log, rejection);
+}
+
+// The end message is the last touch of the block: once it is handled the
+// wizard may refill or drop the block, so what follows uses copies only.
+void ReportEnd(DownloadParams& params, CSessionLog* log) {
+  HWND window = params.window;
+  LPARAM block = reinterpret_cast<LPARAM>(&params);
+  if (params.cancelRequested)
+    PostMessageA(window, WM_WORKER_CANCELLED, 0, block);
+  else
+    SendMessageA(window, WM_DOWNLOAD_DONE, 0, block);
+  log->WriteInfo(kSection, "Terminating .net download thread");
+}
+
+void RunDownload(DownloadParams& params) {
+  CSessionLog* log = params.owner->GetSessionLog();
+  // Outside 200..299, so a status that is never read counts as a failure.
+  params.statusCode = 0;
+  // Everything up to the end message is guarded: whatever fails, the wizard
+  // must still hear that the worker ended.
+  try {
+    log->WriteInfo(kSection,
+                   StrFormat("Starting .net download thread for : "
+                             "\"http://%s:%d/%s\", local file : \"%s\"",
+                             params.host.c_str(), params.port,
+                             params.objectPath.c_str(),
+                             params.localFile.c_str()));
+    Download(params, log);
+  } catch (const CException& e) {
+    log->WriteError(kSection, kErrorMessage, e);
+    params.failed = true;
+  } catch (...) {
+    log->WriteError(kSection, kErrorMessage, GetLastError());
+    params.failed = true;
+  }
+  ReportEnd(params, log);
+}
+
+}  // namespace
+
+DWORD WINAPI DownloadWorker(LPVOID downloadParams) {
+  // An exception must not unwind into the system's thread start; by this
+  // point RunDownload has recorded every failure of the download itself.
+  try {
+    RunDownload(*static_cast<DownloadParams*>(downloadParams));
+  } catch (...) {
+  }
+  return 0;
+}

@@ -1,0 +1,19 @@
+// How the install worker asks the framework redistributable to unpack
+// itself (platform-free).
+#ifndef RAVEN_FRAMEWORK_INSTALL_COMMAND_H
+#define RAVEN_FRAMEWORK_INSTALL_COMMAND_H
+
+#include <string>
+
+// The unpack folder's name inside the work folder, and the package the
+// redistributable leaves there.
+extern const char kUnpackFolderName[];  // "dotnetfx"
+extern const char kFrameworkPackageName[];  // "netfx.msi"
+
+// The command line given to the redistributable, leading space included:
+// it extracts silently and has msiexec run an administrative installation
+// of the package into `folder` (which ends in a backslash). Quotes inside
+// the /c: argument are doubled, as the redistributable's extractor expects.
+std::string FrameworkUnpackCommandLine(const std::string& folder);
+
+#endif

@@ -1,0 +1,203 @@
+// The framework unpack and install worker: runs the redistributable to
+// unpack the framework package, waits for it, then installs the package
+// through the Windows Installer with its messages routed to
+// InstallerUiHandler.
+#include <windows.h>
+#include <msi.h>
+
+#include <string>
+
+#include "appkit/app.h"
+#include "appkit/exceptions.h"
+#include "appkit/strings.h"
+#include "framework/install_command.h"
+#include "framework/workers.h"
+#include "launcher/setup_command.h"
+#include "log/session_log.h"
+#include "resource_ids.h"
+#include "wizard/messages.h"
+#include "wizard/params.h"
+#include "wizard/wizard_owner.h"
+
+namespace {
+
+const char kSection[] = "BootStrap";
+const char kCreateError[] = "Error while creating process for .net installation";
+const char kInstallError[] = "Error while installing .net";
+// INSTALLUILEVEL_NONE | INSTALLUILEVEL_SOURCERESONLY: silent, but the
+// installer may still ask where its source went.
+const INSTALLUILEVEL kInstallUiLevel = static_cast<INSTALLUILEVEL>(0x102);
+// Every message kind from 0 to 14 except files in use.
+const DWORD kInstallMessageFilter = 0x7FDF;
+
+// The log is optional only so that a block without one cannot crash us.
+class WorkerLog {
+ public:
+  explicit WorkerLog(CSessionLog* log) : log_(log) {}
+  void Info(const std::string& text) {
+    if (log_ != nullptr) log_->WriteInfo(kSection, text);
+  }
+  void Error(const char* message, unsigned long status) {
+    if (log_ != nullptr) log_->WriteError(kSection, message, status);
+  }
+  void Error(const char* message, const CException& e) {
+    if (log_ != nullptr) log_->WriteError(kSection, message, e);
+  }
+
+ private:
+  CSessionLog* log_;
+};
+
+// The second byte of a double-byte character may be 0x5C: the program's
+// folder is found walking the path by characters of the ANSI code page.
+bool IsAnsiLeadByte(unsigned char c) { return IsDBCSLeadByte(c) != FALSE; }
+
+// First guarded stretch. On success `process` holds the started process's
+// handles; on failure the failed flag is set and the failure recorded.
+void StartUnpackProcess(ProcessParams& params, WorkerLog& log,
+                        PROCESS_INFORMATION& process) {
+  try {
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    ZeroMemory(&process, sizeof process);
+    const std::string folder =
+        WorkingFolderOf(params.programPath, IsAnsiLeadByte);
+    std::string commandLine = params.commandLine;  // CreateProcessA writes
+    if (!CreateProcessA(params.programPath.c_str(), &commandLine[0], nullptr,
+                        nullptr, TRUE, CREATE_NEW_PROCESS_GROUP, nullptr,
+                        folder.empty() ? nullptr : folder.c_str(), &startup,
+                        &process)) {
+      log.Error(kCreateError, GetLastError());
+      params.failed = true;
+      return;
+    }
+    log.Info(".net installation process successfully started");
+  } catch (const CException& e) {
+    log.Error(kCreateError, e);
+    params.failed = true;
+  } catch (...) {
+    log.Error(kCreateError, GetLastError());
+    params.failed = true;
+  }
+}
+
+// Waits for the unpack process while serving this thread's messages. The
+// stop flag is looked at whenever input wakes us.
+void WaitForUnpack(const ProcessParams& params, HANDLE process) {
+  for (;;) {
+    const DWORD woken = MsgWaitForMultipleObjects(1, &process, FALSE,
+                                                  INFINITE, QS_ALLINPUT);
+    if (woken == WAIT_OBJECT_0 || params.stop) return;
+    if (woken != WAIT_OBJECT_0 + 1) return;
+    // A sent message wakes the wait too but is handled inside PeekMessageA
+    // and leaves the queue empty; GetMessageA would then block until some
+    // unrelated message came, long after the process ended.
+    MSG msg;
+    if (PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE) &&
+        GetMessageA(&msg, nullptr, 0, 0) != -1) {
+      DispatchMessageA(&msg);
+    }
+  }
+}
+
+// Reads the unpack process's exit code and closes its handles.
+void CollectUnpackProcess(ProcessParams& params,
+                          PROCESS_INFORMATION& process) {
+  DWORD exitCode = 0;
+  if (GetExitCodeProcess(process.hProcess, &exitCode)) {
+    params.exitCode = exitCode;
+    if (exitCode != 0) params.failed = true;
+  } else {
+    params.failed = true;  // an unknown outcome is no success
+  }
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+}
+
+// Second guarded stretch: the installation itself.
+void InstallPackage(ProcessParams& params, WorkerLog& log) {
+  try {
+    MsiSetInternalUI(kInstallUiLevel, nullptr);
+    MsiSetExternalUIA(InstallerUiHandler, kInstallMessageFilter, &params);
+    const std::string package = params.folder + kFrameworkPackageName;
+    const UINT result = MsiInstallProductA(package.c_str(), nullptr);
+    params.exitCode = result;
+    if (result == ERROR_SUCCESS) {
+      log.Info("Installing .net : Ok");
+    } else {
+      // 3010 (restart required) included: the framework is not usable yet.
+      log.Error(kInstallError, result);
+      params.failed = true;
+    }
+  } catch (const CException& e) {
+    log.Error(kInstallError, e);
+    params.failed = true;
+  } catch (...) {
+    log.Error(kInstallError, GetLastError());
+    params.failed = true;
+  }
+}
+
+// Sends the end message that matches the stop flag. `ended` is set first:
+// from here on the block belongs to the wizard again.
+void SendEndMessage(ProcessParams& params, bool& ended) {
+  const HWND window = params.window;
+  const UINT end = params.stop ? WM_WORKER_CANCELLED : WM_FRAMEWORK_INSTALL_DONE;
+  ended = true;
+  if (window != nullptr)
+    SendMessageA(window, end, 0, reinterpret_cast<LPARAM>(&params));
+}
+
+void RunFrameworkInstall(ProcessParams& params, bool& ended) {
+  WizardOwner& owner = *params.owner;
+  WorkerLog log(owner.GetSessionLog());
+  log.Info(StrFormat(
+      "Starting .net installation thread for : %s, folder : %s, command line : %s",
+      params.programPath.c_str(), params.folder.c_str(),
+      params.commandLine.c_str()));
+
+  PROCESS_INFORMATION process;
+  ZeroMemory(&process, sizeof process);
+  StartUnpackProcess(params, log, process);
+  if (!params.stop && !params.failed) {
+    owner.SetStatusText(LoadResString(IDS_UNPACKING));
+    log.Info("Unpacking .net setup");
+    WaitForUnpack(params, process.hProcess);
+    log.Info(".net setup unpacked");
+  }
+  if (process.hProcess != nullptr) CollectUnpackProcess(params, process);
+
+  if (!params.stop && !params.failed) {
+    log.Info("Installing .net");
+    owner.SetStatusText(LoadResString(IDS_INSTALLING_FRAMEWORK));
+    owner.ShowProgressBar(true);
+    owner.SetProgress(0, 100);
+    InstallPackage(params, log);
+  }
+
+  // Once the end message is handled the wizard may reset and refill the
+  // block for the setup launcher: nothing below may read it.
+  SendEndMessage(params, ended);
+  log.Info("Terminating .net installation thread");
+}
+
+}  // namespace
+
+DWORD WINAPI FrameworkInstallWorker(LPVOID processParams) {
+  ProcessParams* params = static_cast<ProcessParams*>(processParams);
+  if (params == nullptr || params->owner == nullptr) return 0;
+  bool ended = false;
+  try {
+    RunFrameworkInstall(*params, ended);
+  } catch (...) {
+    // Only a progress operation or a log write (a full disk) gets here; the
+    // guarded stretches catch their own. The wizard waits for an end
+    // message in its install step, so it still gets one.
+    if (!ended) {
+      params->failed = true;
+      SendEndMessage(*params, ended);
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,35 @@
+// SHA-256 (FIPS 180-4), fed in pieces so a download can be hashed while it
+// is written, without reading the file back. Platform-free.
+#ifndef RAVEN_FRAMEWORK_SHA256_H
+#define RAVEN_FRAMEWORK_SHA256_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+class Sha256 {
+ public:
+  Sha256();
+  void Update(const void* data, size_t size);
+  // The digest as 64 lower-case hex characters. Ends the computation: a
+  // further Update or FinalHex starts over from the empty message.
+  std::string FinalHex();
+
+ private:
+  void Reset();
+  void Compress(const uint8_t* block);
+
+  uint32_t state_[8];
+  uint64_t length_;  // bytes fed so far
+  uint8_t block_[64];
+  size_t filled_;  // bytes waiting in block_
+};
+
+std::string Sha256Hex(const void* data, size_t size);
+
+// True when digestHex equals pinnedHex. A pin that is not exactly 64 hex
+// digits (an empty one above all) matches nothing, so a build without a
+// pinned hash refuses every download instead of trusting it.
+bool DigestMatchesPin(const std::string& digestHex, const std::string& pinnedHex);
+
+#endif

@@ -1,0 +1,192 @@
+#include "launcher/launcher.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "appkit/exceptions.h"
+#include "appkit/handle.h"
+#include "appkit/strings.h"
+#include "launcher/setup_command.h"
+#include "log/session_log.h"
+#include "wizard/messages.h"
+#include "wizard/params.h"
+
+namespace {
+
+const char kSection[] = "BootStrap";
+const char kStartFailed[] = "Error while creating process for installation";
+// Wait slice: how soon a Cancel is noticed and how often the wizard is told
+// to hide while the setup program idles.
+const DWORD kWaitSliceMs = 1000;
+const DWORD kIdleProbeMs = 10;
+
+// The size the setup program's start-up information announces.
+static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOA) == 68,
+              "STARTUPINFOA must have its 32-bit layout");
+
+bool IsAnsiLeadByte(unsigned char c) { return IsDBCSLeadByte(c) != FALSE; }
+
+// Records written once the start is behind us must not stop the routine:
+// its final message is what lets the wizard go on, so a log that fails to
+// write (a full disk) costs only the record.
+void Note(CSessionLog* log, const char* text) {
+  if (log == nullptr) return;
+  try {
+    log->WriteInfo(kSection, text);
+  } catch (...) {
+  }
+}
+
+void NoteSessionReopened(CSessionLog* log) {
+  if (log == nullptr) return;
+  try {
+    log->WriteBegin();
+  } catch (...) {
+  }
+}
+
+// Starts the setup program; on failure records why and raises the stop
+// flag. Exceptions are left to the caller's guard.
+void StartSetupProgram(ProcessParams& params, CSessionLog* log,
+                       PROCESS_INFORMATION& process) {
+  STARTUPINFOA startup;
+  std::memset(&startup, 0, sizeof startup);
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_FORCEONFEEDBACK;
+
+  const std::string folder = WorkingFolderOf(params.programPath, IsAnsiLeadByte);
+  if (log != nullptr) {
+    log->WriteInfo(kSection, "Creating process");
+    // The setup program may run for long and may itself log: the
+    // bootstrapper's session is closed in the log meanwhile.
+    log->WriteEnd();
+  }
+  // CreateProcessA may write into the command line, so it gets a copy.
+  std::vector<char> commandLine(params.commandLine.begin(), params.commandLine.end());
+  commandLine.push_back('\0');
+  if (!CreateProcessA(params.programPath.c_str(), commandLine.data(), nullptr,
+                      nullptr, TRUE, CREATE_NEW_PROCESS_GROUP, nullptr,
+                      folder.c_str(), &startup, &process)) {
+    const DWORD error = GetLastError();
+    std::memset(&process, 0, sizeof process);
+    if (log != nullptr) log->WriteError(kSection, kStartFailed, error);
+    params.stop = true;
+    return;
+  }
+  if (log != nullptr) log->WriteInfo(kSection, "Installation process successfully started");
+}
+
+// The start under its guard: whatever goes wrong becomes an error record
+// and a raised stop flag, so the wizard still hears of the end.
+void GuardedStart(ProcessParams& params, CSessionLog* log,
+                  PROCESS_INFORMATION& process) {
+  try {
+    StartSetupProgram(params, log, process);
+  } catch (const CException& e) {
+    params.stop = true;
+    if (log != nullptr) log->WriteError(kSection, kStartFailed, e);
+  } catch (...) {
+    const DWORD error = GetLastError();
+    params.stop = true;
+    if (log != nullptr) log->WriteError(kSection, kStartFailed, error);
+  }
+}
+
+// Waits for the setup program while serving this thread's messages; ends
+// early when the stop flag is raised (the program then keeps running).
+void WaitForSetupProgram(ProcessParams& params, HANDLE process) {
+  HCURSOR kept = SetCursor(LoadCursorA(nullptr, IDC_APPSTARTING));
+  bool quit = false;
+  int quitCode = 0;
+  for (;;) {
+    const DWORD result = MsgWaitForMultipleObjects(1, &process, FALSE,
+                                                   kWaitSliceMs, QS_ALLEVENTS);
+    if (result == WAIT_OBJECT_0) break;
+    if (params.stop) break;
+    if (result == WAIT_OBJECT_0 + 1) {
+      // A sent message wakes the wait but is handled inside the peek and
+      // leaves the queue empty: a blocking GetMessageA here could then
+      // sleep long after the setup program has ended. The queue is drained
+      // whole, since the wait wakes only for input that is new.
+      MSG msg;
+      while (!quit && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+          quitCode = static_cast<int>(msg.wParam);
+          quit = true;
+        } else {
+          DispatchMessageA(&msg);
+        }
+      }
+      continue;
+    }
+    if (result != WAIT_TIMEOUT) break;
+    // Once the setup program waits for input its own window is up and the
+    // wizard can step aside.
+    if (params.window != nullptr && WaitForInputIdle(process, kIdleProbeMs) == 0) {
+      SetCursor(kept);
+      SendMessageA(params.window, WM_HIDE_WIZARD, 0, reinterpret_cast<LPARAM>(&params));
+    }
+  }
+  // A quit request taken from the queue belongs to the caller's loop.
+  if (quit) PostQuitMessage(quitCode);
+}
+
+// Everything up to the final message. Returns with the outcome in the
+// block (stop flag and exit code).
+void Launch(ProcessParams& params, CSessionLog* log) {
+  if (log != nullptr)
+    log->WriteInfo(kSection,
+                   StrFormat("Starting installation thread for : %s, folder : %s, "
+                             "command line : %s",
+                             params.programPath.c_str(), params.folder.c_str(),
+                             params.commandLine.c_str()));
+  PROCESS_INFORMATION info;
+  std::memset(&info, 0, sizeof info);
+  GuardedStart(params, log, info);
+  ScopedKernelHandle process(info.hProcess);
+  ScopedKernelHandle thread(info.hThread);
+  if (!params.stop) {
+    WaitForSetupProgram(params, process.Get());
+    NoteSessionReopened(log);
+    Note(log, "Installation terminated");
+  }
+  DWORD exitCode = 0;
+  if (process.IsValid() && GetExitCodeProcess(process.Get(), &exitCode))
+    params.exitCode = exitCode;
+}
+
+CSessionLog* LogOf(const ProcessParams& params) {
+  try {
+    return params.owner != nullptr ? params.owner->GetSessionLog() : nullptr;
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+}  // namespace
+
+DWORD WINAPI InstallationThread(LPVOID block) {
+  // No exception may leave a thread procedure: it could not unwind through
+  // the system's frames and would end the whole process.
+  try {
+    ProcessParams& params = *static_cast<ProcessParams*>(block);
+    // The wizard may end, and the block with it, as soon as it has the
+    // final message: take what is needed afterwards first.
+    CSessionLog* const log = LogOf(params);
+    const HWND window = params.window;
+    try {
+      Launch(params, log);
+    } catch (...) {
+      // Only the opening record can get here: the wizard must still learn
+      // that nothing was started.
+      params.stop = true;
+    }
+    if (window != nullptr)
+      SendMessageA(window, params.stop ? WM_WORKER_CANCELLED : WM_SETUP_DONE, 0,
+                   reinterpret_cast<LPARAM>(&params));
+    Note(log, "Terminating installation thread");
+  } catch (...) {
+  }
+  return 0;
+}

@@ -1,0 +1,245 @@
+#include "log/session_log.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <shlwapi.h>
+#include <stdio.h>
+#include <windows.h>
+
+#include <ctime>
+#include <functional>
+
+#include "appkit/exceptions.h"
+#include "appkit/strings.h"
+#include "log/log_format.h"
+
+namespace {
+
+// Created before main code runs so that the first records of two threads
+// cannot race to create it. It is deliberately never closed here: worker
+// threads are not joined and may still log while static destructors run,
+// and a closed (or recycled) handle would let their records interleave.
+// The system closes it with the process.
+const HANDLE g_logMutex = CreateMutexA(nullptr, FALSE, nullptr);
+
+class MutexLock {
+ public:
+  explicit MutexLock(HANDLE mutex) : mutex_(mutex) {
+    // WAIT_ABANDONED still hands over ownership: a thread that died
+    // mid-record must not stop the log for the rest of the run.
+    if (mutex_ != nullptr) WaitForSingleObject(mutex_, INFINITE);
+  }
+  ~MutexLock() {
+    if (mutex_ != nullptr) ReleaseMutex(mutex_);
+  }
+  MutexLock(const MutexLock&) = delete;
+  MutexLock& operator=(const MutexLock&) = delete;
+
+ private:
+  HANDLE mutex_;
+};
+
+// The system's text for an error code, in the buffer FormatMessageA
+// allocates; released by its owner.
+class SystemText {
+ public:
+  explicit SystemText(unsigned long status) {
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER |
+                                 FORMAT_MESSAGE_FROM_SYSTEM |
+                                 FORMAT_MESSAGE_IGNORE_INSERTS,
+                             nullptr, status,
+                             MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                             reinterpret_cast<char*>(&buffer_), 0, nullptr);
+    size_ = n;
+  }
+  ~SystemText() {
+    if (buffer_ != nullptr) LocalFree(buffer_);
+  }
+  SystemText(const SystemText&) = delete;
+  SystemText& operator=(const SystemText&) = delete;
+  std::string Text() const {
+    return buffer_ != nullptr ? std::string(buffer_, size_) : std::string();
+  }
+
+ private:
+  char* buffer_ = nullptr;
+  DWORD size_ = 0;
+};
+
+// The log file for one record, opened in text mode so that every LF the
+// program writes is stored as CR LF, whatever its source.
+class LogFile {
+ public:
+  explicit LogFile(const std::string& path) : path_(path) { Open(); }
+  ~LogFile() {
+    if (file_ != nullptr) fclose(file_);
+  }
+  LogFile(const LogFile&) = delete;
+  LogFile& operator=(const LogFile&) = delete;
+
+  bool IsOpen() const { return file_ != nullptr; }
+
+  // A failed append leaves the file open: the error record still appends
+  // its closing tag after a failed detail line. The destructor closes it
+  // when the exception leaves the record.
+  void Append(const std::string& text) {
+    if (fwrite(text.data(), 1, text.size(), file_) != text.size()) Throw();
+  }
+
+  // Flushes and closes; a failure here is a lost record the caller must
+  // hear about (typically a full disk).
+  void Close() {
+    if (fflush(file_) != 0) Throw();
+    FILE* f = file_;
+    file_ = nullptr;
+    if (fclose(f) != 0) Throw();
+  }
+
+ private:
+  void Open() {
+    if (path_.empty()) return;
+    // No sharing: while this record is written nobody else writes the file.
+    HANDLE h = CreateFileA(path_.c_str(), GENERIC_WRITE, 0, nullptr,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return;
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_TEXT | _O_APPEND);
+    if (fd == -1) {
+      CloseHandle(h);
+      return;
+    }
+    FILE* f = _fdopen(fd, "at");
+    if (f == nullptr) {
+      _close(fd);
+      return;
+    }
+    if (fseek(f, 0, SEEK_END) != 0) {
+      fclose(f);
+      return;
+    }
+    file_ = f;
+  }
+
+  [[noreturn]] void Throw() {
+    DWORD code = GetLastError();
+    throw CFileException(code != 0 ? code : ERROR_WRITE_FAULT, path_);
+  }
+
+  std::string path_;
+  FILE* file_ = nullptr;
+};
+
+struct Stamp {
+  std::string date;
+  std::string time;
+};
+
+// The local time through the Windows clock: the C runtime's 64-bit time
+// functions are missing on Windows 2000 and its 32-bit time_t ends in 2038.
+Stamp ReadClock() {
+  FILETIME utc, local;
+  SYSTEMTIME st;
+  GetSystemTimeAsFileTime(&utc);
+  if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &st))
+    return Stamp();
+  std::tm tm = {};
+  tm.tm_year = st.wYear - 1900;
+  tm.tm_mon = st.wMonth - 1;
+  tm.tm_mday = st.wDay;
+  tm.tm_hour = st.wHour;
+  tm.tm_min = st.wMinute;
+  tm.tm_sec = st.wSecond;
+  tm.tm_wday = st.wDayOfWeek;
+  return Stamp{FormatLogDate(tm), FormatLogTime(tm)};
+}
+
+using RecordBody = std::function<void(LogFile&, const Stamp&)>;
+
+// One record under the log mutex: open, let body append, flush, close.
+// A file that cannot be opened costs this record and nothing else.
+void AppendRecord(const CSessionLog& log, const RecordBody& body) {
+  MutexLock lock(g_logMutex);
+  std::string path;
+  try {
+    path = log.FilePath();
+  } catch (...) {
+    return;
+  }
+  LogFile file(path);
+  if (!file.IsOpen()) return;
+  Stamp stamp = ReadClock();
+  body(file, stamp);
+  file.Close();
+}
+
+// The detail line of an error record: whatever goes wrong while producing
+// or appending it, the record still gets its closing tag.
+void AppendErrorDetail(LogFile& file, const std::function<std::string()>& detail) {
+  try {
+    file.Append(detail());
+  } catch (...) {
+  }
+  file.Append(FormatErrorClosing());
+}
+
+}  // namespace
+
+CSessionLog::CSessionLog(std::string application, std::string session)
+    : application_(std::move(application)), session_(std::move(session)) {
+  char folder[MAX_PATH] = {};
+  UINT n = GetWindowsDirectoryA(folder, MAX_PATH);
+  if (n > 0 && n < MAX_PATH) folder_ = folder;
+}
+
+std::string CSessionLog::FilePath() const {
+  // Without the Windows folder the name alone would land in whatever the
+  // current folder happens to be.
+  if (folder_.empty()) return std::string();
+  std::string name = StrFormat("%s_%s.log.tmp", application_.c_str(), "Setup");
+  char path[MAX_PATH] = {};
+  if (PathCombineA(path, folder_.c_str(), name.c_str()) == nullptr)
+    return std::string();
+  return path;
+}
+
+void CSessionLog::WriteBegin() {
+  AppendRecord(*this, [this](LogFile& file, const Stamp& s) {
+    file.Append(FormatBeginRecord(s.date, s.time, application_, session_));
+  });
+}
+
+void CSessionLog::WriteEnd() {
+  AppendRecord(*this, [this](LogFile& file, const Stamp& s) {
+    file.Append(FormatEndRecord(s.date, s.time, application_, session_));
+  });
+}
+
+void CSessionLog::WriteInfo(std::string section, std::string text) {
+  AppendRecord(*this, [&](LogFile& file, const Stamp& s) {
+    file.Append(FormatInfoRecord(s.date, s.time, section, text));
+  });
+}
+
+void CSessionLog::WriteError(std::string section, std::string message,
+                             unsigned long status) {
+  // Fetched outside the mutex so that other threads' records do not wait
+  // on the system's message tables; released after the mutex.
+  SystemText systemText(status);
+  AppendRecord(*this, [&](LogFile& file, const Stamp& s) {
+    file.Append(FormatErrorOpening(s.date, s.time, section, message));
+    AppendErrorDetail(file, [&] {
+      return FormatStatusDetail(status, systemText.Text());
+    });
+  });
+}
+
+void CSessionLog::WriteError(std::string section, std::string message,
+                             const CException& exception) {
+  AppendRecord(*this, [&](LogFile& file, const Stamp& s) {
+    file.Append(FormatErrorOpening(s.date, s.time, section, message));
+    AppendErrorDetail(file, [&] {
+      char text[2048];
+      exception.GetErrorMessage(text, sizeof text);
+      return FormatExceptionDetail(text);
+    });
+  });
+}

@@ -1,0 +1,88 @@
+// How the wizard hands work to a worker: it fills the worker's block and
+// starts one thread, whose handle it does not keep.
+#include <windows.h>
+
+#include "appkit/app.h"
+#include "framework/detection.h"
+#include "framework/install_command.h"
+#include "framework/redist_hash.h"
+#include "framework/workers.h"
+#include "launcher/launcher.h"
+#include "launcher/setup_command.h"
+#include "log/session_log.h"
+#include "payload/resource_manager.h"
+#include "wizard/messages.h"
+#include "wizard/setup_wizard_dlg.h"
+
+namespace {
+const char kSection[] = "BootStrap";
+}  // namespace
+
+// A worker that never starts would leave the wizard waiting for an end
+// message forever: the failure is recorded, and each caller then takes the
+// path its worker takes when it fails.
+bool CSetupWizardDlg::StartWorkerThread(LPTHREAD_START_ROUTINE procedure,
+                                        void* block) {
+  HANDLE thread = CreateThread(nullptr, 0, procedure, block, 0, nullptr);
+  if (thread == nullptr) {
+    log->WriteError(kSection, "Error while creating thread", GetLastError());
+    return false;
+  }
+  CloseHandle(thread);
+  return true;
+}
+
+void CSetupWizardDlg::StartFrameworkDownload() {
+  downloadParams.window = m_hWnd;
+  downloadParams.host = frameworkHost_;
+  downloadParams.objectPath = frameworkObjectPath_;
+  downloadParams.port = 80;
+  downloadParams.localFile = workFolder + kRedistributableName;
+  downloadParams.owner = this;
+  downloadParams.expectedSha256 = LoadPinnedRedistHash();
+  if (StartWorkerThread(DownloadWorker, &downloadParams)) return;
+  downloadParams.failed = true;
+  PostMessageA(m_hWnd, WM_DOWNLOAD_DONE, 0,
+               reinterpret_cast<LPARAM>(&downloadParams));
+}
+
+void CSetupWizardDlg::StartFrameworkInstall() {
+  processParams.window = m_hWnd;
+  // A copy beside the program wins over the downloaded one, also when it
+  // appeared there during the download.
+  std::string besideProgram = GetProgramFolder() + "\\" + kRedistributableName;
+  processParams.programPath = FileExists(besideProgram)
+                                  ? besideProgram
+                                  : workFolder + kRedistributableName;
+  processParams.owner = this;
+  processParams.folder = workFolder + "dotnetfx\\";
+  processParams.commandLine = FrameworkUnpackCommandLine(processParams.folder);
+  if (StartWorkerThread(FrameworkInstallWorker, &processParams)) return;
+  processParams.failed = true;
+  PostMessageA(m_hWnd, WM_FRAMEWORK_INSTALL_DONE, 0,
+               reinterpret_cast<LPARAM>(&processParams));
+}
+
+void CSetupWizardDlg::FillLaunchBlock(HWND window) {
+  processParams.window = window;
+  processParams.programPath = workFolder + resources->SetupProgramName();
+  processParams.folder = workFolder;
+  processParams.owner = this;
+  CWinApp* app = AfxGetApp();
+  processParams.commandLine =
+      SetupCommandLine(app != nullptr ? app->m_lpCmdLine : nullptr);
+}
+
+void CSetupWizardDlg::StartInstallation() {
+  FillLaunchBlock(m_hWnd);
+  if (StartWorkerThread(InstallationThread, &processParams)) return;
+  // As a launcher that could not start the setup program reports it.
+  processParams.stop = true;
+  PostMessageA(m_hWnd, WM_WORKER_CANCELLED, 0,
+               reinterpret_cast<LPARAM>(&processParams));
+}
+
+void CSetupWizardDlg::RunInstallation() {
+  FillLaunchBlock(nullptr);
+  InstallationThread(&processParams);
+}

@@ -1,0 +1,26 @@
+// The working folder is cut out of a path read from the payload archive:
+// whatever the bytes, the result is a proper prefix and nothing is read
+// past the end.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "launcher/setup_command.h"
+
+namespace {
+bool ShiftJisLead(unsigned char c) {
+  return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string path(reinterpret_cast<const char*>(data), size);
+  for (LeadBytePredicate lead : {static_cast<LeadBytePredicate>(nullptr), &ShiftJisLead}) {
+    const std::string folder = WorkingFolderOf(path, lead);
+    if (folder.size() > path.size() || path.compare(0, folder.size(), folder) != 0)
+      std::abort();
+    if (!folder.empty() && path[folder.size()] != '\\') std::abort();
+  }
+  return 0;
+}
