@@ -195,22 +195,6 @@ TEST_F(InstallerProgressTest, CommonDataSetsLanguageAndCancelButton) {
   EXPECT_EQ(state.Language(), 1036);
 }
 
-TEST_F(InstallerProgressTest, WineInstallerTextsMoveTheBar) {
-  Common("1: 0 2: 1033 3: 0 ");
-  EXPECT_EQ(state.Language(), 1033);
-  Common("1: 2 2: 0 ");
-  EXPECT_EQ(sink.calls.back(), "EnableCancel 0");
-  Progress("1: 0 2: 61223 3: 0 4: 0 ");
-  EXPECT_EQ(sink.calls.back(), "SetProgress 0 61223");
-  EXPECT_EQ(state.ProgressTotal(), 61223);
-  Progress("1: 2 2: 61223 3: 0 4: 0 ");
-  EXPECT_EQ(sink.calls.back(), "OffsetProgress 61223");
-  EXPECT_EQ(sink.Percent(), 100);
-  // Reports beyond the total keep the bar at its end.
-  Progress("1: 2 2: 4000 3: 0 4: 0 ");
-  EXPECT_EQ(sink.Position(), 61223);
-}
-
 TEST_F(InstallerProgressTest, NullTextIsNotHandledForAnyKind) {
   for (std::uint32_t kind = 0; kind <= 0x10; ++kind) {
     EXPECT_EQ(state.Handle(kind << 24, nullptr, true, sink), 0) << kind;

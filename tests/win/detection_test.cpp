@@ -1,14 +1,13 @@
 // Framework detection against the real registry and Windows folder of the
-// test prefix. Every case puts the prefix back as it found it: other tests
-// rely on the framework's marks being what they set.
+// test prefix.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "framework/detection.h"
+#include "support/e2e.h"
 
 namespace {
 
@@ -20,125 +19,49 @@ std::string FrameworkFolder() {
   return std::string(win) + "\\Microsoft.NET\\Framework\\v1.1.4322";
 }
 
-// The marks as found before a case, and how to bring them back.
-class SavedMarks {
- public:
-  SavedMarks() {
-    HKEY key = nullptr;
-    keyExisted_ = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ, &key) ==
-                  ERROR_SUCCESS;
-    if (keyExisted_) {
-      DWORD size = 0;
-      if (RegQueryValueExA(key, "4322", nullptr, &type_, nullptr, &size) == ERROR_SUCCESS) {
-        data_.resize(size);
-        valueExisted_ = RegQueryValueExA(key, "4322", nullptr, &type_,
-                                         size ? data_.data() : nullptr, &size) == ERROR_SUCCESS;
-      }
-      RegCloseKey(key);
-    }
-    folderAttributes_ = GetFileAttributesA(FrameworkFolder().c_str());
-  }
-  ~SavedMarks() {
-    ClearFolder();
-    if (folderAttributes_ != INVALID_FILE_ATTRIBUTES) {
-      if (folderAttributes_ & FILE_ATTRIBUTE_DIRECTORY) MakeFolder();
-      else MakePlainFile();
-    }
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey);
-    if (keyExisted_) {
-      HKEY key = CreateKey();
-      if (valueExisted_)
-        RegSetValueExA(key, "4322", 0, type_, data_.empty() ? nullptr : data_.data(),
-                       static_cast<DWORD>(data_.size()));
-      RegCloseKey(key);
-    }
-  }
-
-  static HKEY CreateKey() {
-    HKEY key = nullptr;
-    RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_ALL_ACCESS,
-                    nullptr, &key, nullptr);
-    return key;
-  }
-  static void SetValue(DWORD type, const void* data, DWORD size) {
-    HKEY key = CreateKey();
-    RegSetValueExA(key, "4322", 0, type, static_cast<const BYTE*>(data), size);
-    RegCloseKey(key);
-  }
-  static void RemoveKey() { RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey); }
-  static void MakeFolder() {
-    char win[MAX_PATH] = {};
-    GetWindowsDirectoryA(win, MAX_PATH);
-    std::string net = std::string(win) + "\\Microsoft.NET";
-    CreateDirectoryA(net.c_str(), nullptr);
-    CreateDirectoryA((net + "\\Framework").c_str(), nullptr);
-    CreateDirectoryA(FrameworkFolder().c_str(), nullptr);
-  }
-  static void MakePlainFile() {
-    MakeFolder();
-    RemoveDirectoryA(FrameworkFolder().c_str());
-    HANDLE h = CreateFileA(FrameworkFolder().c_str(), GENERIC_WRITE, 0, nullptr,
-                           CREATE_ALWAYS, 0, nullptr);
-    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-  }
-  static void ClearFolder() {
-    RemoveDirectoryA(FrameworkFolder().c_str());
-    DeleteFileA(FrameworkFolder().c_str());
-  }
-
- private:
-  bool keyExisted_ = false;
-  bool valueExisted_ = false;
-  DWORD type_ = 0;
-  std::vector<BYTE> data_;
-  DWORD folderAttributes_ = INVALID_FILE_ATTRIBUTES;
-};
+void SetValue(DWORD type, const void* data, DWORD size) {
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0,
+                                           KEY_ALL_ACCESS, nullptr, &key, nullptr));
+  RegSetValueExA(key, "4322", 0, type, static_cast<const BYTE*>(data), size);
+  RegCloseKey(key);
+}
 
 class DetectionTest : public ::testing::Test {
  protected:
-  SavedMarks saved_;
+  // The other tests expect to find the framework missing.
+  void TearDown() override {
+    DeleteFileA(FrameworkFolder().c_str());
+    e2e::SetFrameworkInstalled(false);
+  }
 };
 
 TEST_F(DetectionTest, BothMarksMeanInstalled) {
-  SavedMarks::MakeFolder();
-  // Whatever the value holds: only its presence counts.
-  const char text[] = "anything";
-  SavedMarks::SetValue(REG_SZ, text, sizeof text);
+  e2e::SetFrameworkInstalled(true);
   EXPECT_FALSE(IsFrameworkMissing());
+  // Whatever the value holds: only its presence counts.
   DWORD number = 0;
-  SavedMarks::SetValue(REG_DWORD, &number, sizeof number);
+  SetValue(REG_DWORD, &number, sizeof number);
   EXPECT_FALSE(IsFrameworkMissing());
 }
 
 TEST_F(DetectionTest, AnyMissingMarkMeansMissing) {
-  SavedMarks::MakeFolder();
-  SavedMarks::RemoveKey();
+  e2e::SetFrameworkInstalled(true);
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey);
   EXPECT_TRUE(IsFrameworkMissing()) << "no key";
 
-  RegCloseKey(SavedMarks::CreateKey());
+  HKEY key = nullptr;
+  RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                  nullptr);
+  RegCloseKey(key);
   EXPECT_TRUE(IsFrameworkMissing()) << "key without the value";
 
-  const char text[] = "3706-4322";
-  SavedMarks::SetValue(REG_SZ, text, sizeof text);
-  SavedMarks::ClearFolder();
+  e2e::SetFrameworkInstalled(true);
+  RemoveDirectoryA(FrameworkFolder().c_str());
   EXPECT_TRUE(IsFrameworkMissing()) << "value without the folder";
 
-  SavedMarks::MakePlainFile();
+  ASSERT_TRUE(e2e::WriteFileText(FrameworkFolder(), ""));
   EXPECT_TRUE(IsFrameworkMissing()) << "a plain file in place of the folder";
-}
-
-std::string TestExeFolder() {
-  char path[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string p = path;
-  return p.substr(0, p.rfind('\\'));
-}
-
-TEST(ProgramFolder, IsTheExecutablesFolderWithoutBackslash) {
-  std::string folder = GetProgramFolder();
-  EXPECT_EQ(folder, TestExeFolder());
-  ASSERT_FALSE(folder.empty());
-  EXPECT_NE(folder.back(), '\\');
 }
 
 TEST(FileExistsTest, OnlyAFileThatOpensForReading) {

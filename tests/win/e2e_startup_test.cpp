@@ -9,7 +9,7 @@
 #include <string>
 
 #include "appkit/handle.h"
-#include "support/e2e.h"
+#include "support/wizard_session.h"
 
 namespace {
 
@@ -194,41 +194,20 @@ bool StartWithoutAdminRights(const std::string& exe, const std::string& tail,
   return started;
 }
 
-std::string WindowCaption(HWND w) {
-  char text[256] = {};
-  GetWindowTextA(w, text, sizeof text);
-  return text;
-}
-
-// Ends a started exe that a failed expectation left running.
-class KillOnExit {
- public:
-  explicit KillOnExit(e2e::Process& p) : p_(p) {}
-  ~KillOnExit() { p_.Kill(); }
-  KillOnExit(const KillOnExit&) = delete;
-  KillOnExit& operator=(const KillOnExit&) = delete;
-
- private:
-  e2e::Process& p_;
-};
-
-class StartupTest : public ::testing::Test {
+class StartupTest : public e2e::WizardSession {
  protected:
-  void SetUp() override { e2e::DeleteLog(); }
-  void TearDown() override { e2e::DeleteLog(); }
+  void TearDown() override {
+    WizardSession::TearDown();
+    e2e::DeleteLog();
+  }
 };
 
 }  // namespace
 
 TEST_F(StartupTest, AdministratorGetsTheWizardAndTheLogFramesTheRun) {
-  e2e::Process p(e2e::VariantExe("plain"), "");
-  KillOnExit guard(p);
-  ASSERT_TRUE(p.Started());
-  HWND wizard = e2e::WaitForWizard(p.Id());
-  ASSERT_NE(nullptr, wizard);
-  ASSERT_TRUE(e2e::WaitFor([&] { return e2e::ControlEnabled(wizard, IDCANCEL); }));
-  e2e::Click(wizard, IDCANCEL);
-  ASSERT_TRUE(p.Wait()) << "the wizard did not end on Cancel";
+  Start("plain");
+  Press(IDCANCEL);
+  ASSERT_TRUE(EndsSoon()) << "the wizard did not end on Cancel";
   std::string log = e2e::ReadLog();
   EXPECT_TRUE(e2e::InOrder(
       log, {"<begin ", "application=\"Ravenstock\" session=\"BootStrap\"/>\r\n",
@@ -241,17 +220,18 @@ TEST_F(StartupTest, OldWindowsGetsOnlyTheMessageAndNoLog) {
   ASSERT_TRUE(exe.Copied());
   Nt40Setting nt40(exe.Name() + ".exe");
   ASSERT_TRUE(nt40.Set());
-  e2e::Process p(exe.Path(), "");
-  KillOnExit guard(p);
-  ASSERT_TRUE(p.Started());
+  bootstrapper_ = e2e::Process(exe.Path(), "");
+  ASSERT_TRUE(bootstrapper_.Started());
   HWND box = nullptr;
-  ASSERT_TRUE(e2e::WaitFor([&] { return (box = e2e::FindMessageBox(p.Id())) != nullptr; }));
+  ASSERT_TRUE(e2e::WaitFor([&] { return (box = e2e::FindMessageBox(bootstrapper_.Id())) != nullptr; }));
   EXPECT_EQ(kOldWindowsText, e2e::MessageBoxText(box));
   // No application name: framework boxes carry the exe's own name.
-  EXPECT_EQ(exe.Name(), WindowCaption(box));
-  EXPECT_EQ(nullptr, e2e::FindTopWindow(p.Id(), "Ravenstock Setup"));
+  char caption[64] = {};
+  GetWindowTextA(box, caption, sizeof caption);
+  EXPECT_EQ(exe.Name(), caption);
+  EXPECT_EQ(nullptr, e2e::FindTopWindow(bootstrapper_.Id(), "Ravenstock Setup"));
   e2e::Click(box, IDOK);
-  ASSERT_TRUE(p.Wait()) << "the process outlived its message box";
+  ASSERT_TRUE(EndsSoon()) << "the process outlived its message box";
   EXPECT_FALSE(e2e::PathExists(e2e::LogPath()));
 }
 
@@ -309,8 +289,7 @@ TEST_F(StartupTest, NonAdministratorInUpdateModeIsNotRelaunched) {
   // the demo is built, which waits for its Close); closing it ends the run.
   bool ended = e2e::WaitFor([&] {
     watch.Poll();
-    if (HWND setup = FindWindowA(nullptr, "Ravenstock Setup Program (demo)"))
-      PostMessageA(setup, WM_CLOSE, 0, 0);
+    for (HWND setup : e2e::SetupProgramWindows()) PostMessageA(setup, WM_CLOSE, 0, 0);
     if (HWND box = e2e::FindMessageBox(first.dwProcessId)) e2e::Click(box, IDOK);
     return WaitForSingleObject(firstProcess.Get(), 0) == WAIT_OBJECT_0;
   });

@@ -62,33 +62,6 @@ class WorkFolderTest : public ::testing::Test {
   std::vector<std::string> made_;
 };
 
-TEST_F(WorkFolderTest, CreatesAFreshFolderUnderTempAndDeletesItWithItsContent) {
-  bool created = false;
-  std::string path = CreateWorkFolder("Ravenstock", log_, &created);
-  made_.push_back(path);
-  ASSERT_TRUE(created);
-  ASSERT_GT(path.size(), e2e::TempDir().size());
-  EXPECT_EQ(e2e::TempDir(), path.substr(0, e2e::TempDir().size()));
-  EXPECT_EQ("Rav", path.substr(e2e::TempDir().size(), 3));
-  EXPECT_EQ('\\', path.back());
-  EXPECT_NE('\\', path[path.size() - 2]);
-  ASSERT_TRUE(IsFolder(path));
-
-  // Content two levels deep goes with the folder.
-  ASSERT_TRUE(CreateDirectoryA((path + "fr").c_str(), nullptr));
-  ASSERT_TRUE(e2e::WriteFileText(path + "fr\\sat.dll", "x"));
-  ASSERT_TRUE(e2e::WriteFileText(path + "setup.exe", "MZ"));
-  DeleteWorkFolder(path, log_);
-  EXPECT_FALSE(e2e::PathExists(WithoutSlash(path)));
-
-  std::string name = WithoutSlash(path);
-  EXPECT_EQ((std::vector<std::string>{"Creating temp folder \"" + name + "\"",
-                                      "Temp folder successfully created",
-                                      "Deleting temp folder \"" + path + "\"",
-                                      "Temp folder successfully deleted"}),
-            e2e::LogInfoTexts(e2e::ReadLog()));
-}
-
 TEST_F(WorkFolderTest, ATakenNameIsDrawnAgainAndOnlyANewFolderCountsAsCreated) {
   unsigned taken = FreeNumber(0xF100);
   bool created = false;

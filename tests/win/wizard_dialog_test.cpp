@@ -61,8 +61,11 @@ class DialogTest : public ::testing::Test {
   void SetUp() override {
     thread_ = CreateThread(nullptr, 0, RunModal, &dialog_, 0, nullptr);
     ASSERT_NE(nullptr, thread_);
+    // Visible only once its controls exist: found earlier, a control's
+    // handle would be null and a message posted to it lost.
     ASSERT_TRUE(e2e::WaitFor([&] {
-      return (window_ = FindWindowA(nullptr, "Dialog probe")) != nullptr;
+      window_ = FindWindowA(nullptr, "Dialog probe");
+      return window_ != nullptr && IsWindowVisible(window_);
     }));
   }
   void TearDown() override {

@@ -101,32 +101,21 @@ namespace {
 struct FindData {
   DWORD pid;
   const char* title;
-  const char* className;
-  HWND owner;
   bool visibleOnly;
-  bool requireUnowned;
   HWND found;
 };
 
+// An unowned top-level window of the process with the given title.
 BOOL CALLBACK FindProc(HWND hwnd, LPARAM lp) {
   FindData* d = reinterpret_cast<FindData*>(lp);
   DWORD pid = 0;
   GetWindowThreadProcessId(hwnd, &pid);
-  if (d->pid != 0 && pid != d->pid) return TRUE;
-  if (d->visibleOnly && !IsWindowVisible(hwnd)) return TRUE;
-  HWND owner = GetWindow(hwnd, GW_OWNER);
-  if (d->requireUnowned && owner != nullptr) return TRUE;
-  if (d->owner != nullptr && owner != d->owner) return TRUE;
-  if (d->className != nullptr) {
-    char cls[64] = {};
-    GetClassNameA(hwnd, cls, sizeof cls);
-    if (std::strcmp(cls, d->className) != 0) return TRUE;
-  }
-  if (d->title != nullptr) {
-    char text[256] = {};
-    GetWindowTextA(hwnd, text, sizeof text);
-    if (std::strcmp(text, d->title) != 0) return TRUE;
-  }
+  char text[256] = {};
+  GetWindowTextA(hwnd, text, sizeof text);
+  if ((d->pid != 0 && pid != d->pid) || (d->visibleOnly && !IsWindowVisible(hwnd)) ||
+      GetWindow(hwnd, GW_OWNER) != nullptr ||
+      (d->title != nullptr && std::strcmp(text, d->title) != 0))
+    return TRUE;
   d->found = hwnd;
   return FALSE;
 }
@@ -134,7 +123,7 @@ BOOL CALLBACK FindProc(HWND hwnd, LPARAM lp) {
 }  // namespace
 
 HWND FindTopWindow(DWORD pid, const char* title, bool visibleOnly) {
-  FindData d = {pid, title, nullptr, nullptr, visibleOnly, true, nullptr};
+  FindData d = {pid, title, visibleOnly, nullptr};
   EnumWindows(FindProc, reinterpret_cast<LPARAM>(&d));
   return d.found;
 }
