@@ -131,6 +131,19 @@ void ReportEnd(DownloadParams& params, CSessionLog* log) {
   log->WriteInfo(kSection, "Terminating .net download thread");
 }
 
+// The error record of a failed download. A log that cannot be written
+// (the disk that failed the download is often the log's too) must not keep
+// the end message from the wizard, which would wait in step 3 for ever.
+void RecordFailure(CSessionLog* log, const CException* e, DWORD error) {
+  try {
+    if (e != nullptr)
+      log->WriteError(kSection, kErrorMessage, *e);
+    else
+      log->WriteError(kSection, kErrorMessage, error);
+  } catch (...) {
+  }
+}
+
 void RunDownload(DownloadParams& params) {
   CSessionLog* log = params.owner->GetSessionLog();
   // Outside 200..299, so a status that is never read counts as a failure.
@@ -146,11 +159,11 @@ void RunDownload(DownloadParams& params) {
                              params.localFile.c_str()));
     Download(params, log);
   } catch (const CException& e) {
-    log->WriteError(kSection, kErrorMessage, e);
     params.failed = true;
+    RecordFailure(log, &e, GetLastError());
   } catch (...) {
-    log->WriteError(kSection, kErrorMessage, GetLastError());
     params.failed = true;
+    RecordFailure(log, nullptr, GetLastError());
   }
   ReportEnd(params, log);
 }

@@ -40,7 +40,12 @@ CSetupWizardDlg::~CSetupWizardDlg() {
   } catch (...) {
     // The deletion records its own failures; the end record must follow.
   }
-  log->WriteEnd();
+  // A destructor must not throw: a log that cannot be written at the very
+  // end costs the end record, not the process.
+  try {
+    log->WriteEnd();
+  } catch (...) {
+  }
   if (titleFont != nullptr) DeleteObject(titleFont);
 }
 

@@ -55,7 +55,7 @@ void CSetupWizardDlg::StartFrameworkInstall() {
                                   ? besideProgram
                                   : workFolder + kRedistributableName;
   processParams.owner = this;
-  processParams.folder = workFolder + "dotnetfx\\";
+  processParams.folder = workFolder + kUnpackFolderName + "\\";
   processParams.commandLine = FrameworkUnpackCommandLine(processParams.folder);
   if (StartWorkerThread(FrameworkInstallWorker, &processParams)) return;
   processParams.failed = true;
