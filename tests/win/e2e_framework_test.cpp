@@ -163,6 +163,49 @@ TEST_F(FrameworkE2eTest, DownloadedRedistributableInstallsWithProgress) {
   EXPECT_EQ(std::string::npos, log.find("<error ")) << log;
 }
 
+// Without a Content-Length the size is unknown: the line shows what has
+// arrived at 0 percent until the end, and the pinned file still installs.
+TEST_F(FrameworkE2eTest, DownloadWithoutLengthShowsZeroPercentAndInstalls) {
+  Serve("--mode slow-nolength --piece 16384 --pause 40");
+  SetEnv("RAVEN_REDIST_DELAY_MS", "1000");
+  Start("download");
+  AcceptLicence();
+  std::vector<int> seen;
+  std::string status;
+  ASSERT_TRUE(e2e::WaitFor([&] {
+    status = Text(IDC_STATUS_TEXT);
+    const int percent = DownloadPercentIn(status, Str(208));
+    if (percent >= 0) seen.push_back(percent);
+    return status == Str(209);
+  }, 60000)) << status;
+  ASSERT_FALSE(seen.empty());
+  for (int percent : seen) EXPECT_EQ(0, percent);
+  ASSERT_TRUE(EndsSoon(120000));
+  EXPECT_FALSE(IsFrameworkMissing());
+  EXPECT_TRUE(SetupProgramRan());
+}
+
+// Cancel only raises the worker's flag: the wizard ends once the worker
+// notices it after its current read, with the partial file closed (the
+// tear-down can delete the work folder) and nothing started.
+TEST_F(FrameworkE2eTest, CancelDuringTheDownloadEndsWhenTheWorkerReports) {
+  Serve("--mode slow --piece 4096 --pause 200");
+  Start("download");
+  AcceptLicence();
+  ASSERT_TRUE(e2e::WaitFor(
+      [&] { return DownloadPercentIn(Text(IDC_STATUS_TEXT), Str(208)) >= 0; }, 30000));
+  Press(IDCANCEL);
+  ASSERT_TRUE(EndsSoon(30000));
+  const std::string log = e2e::ReadLog();
+  EXPECT_TRUE(e2e::InOrder(log, {"Downloading .net : Downloading resource",
+                                 "Downloading .net : Resource downloaded",
+                                 "Temp folder successfully deleted"}))
+      << log;
+  EXPECT_EQ(std::string::npos, log.find("New step reached : 4")) << log;
+  EXPECT_EQ(std::string::npos, log.find("New step reached : 9")) << log;
+  EXPECT_FALSE(RedistributableRan());
+}
+
 // An error answer is the server's verdict (no error record, nothing
 // downloaded); a cut body or another file than the pinned one is the
 // worker's error. Either way nothing is started and step 9 offers the
