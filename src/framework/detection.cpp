@@ -86,3 +86,7 @@ bool FileExists(const std::string& path) {
                                       OPEN_EXISTING, 0, nullptr));
   return file.IsValid();
 }
+
+std::string RedistributableBesideProgram() {
+  return GetProgramFolder() + "\\" + kRedistributableName;
+}

@@ -13,5 +13,7 @@ bool IsFrameworkMissing();
 std::string GetProgramFolder();
 // True when the file can be opened for reading (without sharing).
 bool FileExists(const std::string& path);
+// Where a redistributable the user put beside the program lies.
+std::string RedistributableBesideProgram();
 
 #endif

@@ -48,9 +48,6 @@ class WorkerLog {
   CSessionLog* log_;
 };
 
-// The second byte of a double-byte character may be 0x5C: the program's
-// folder is found walking the path by characters of the ANSI code page.
-bool IsAnsiLeadByte(unsigned char c) { return IsDBCSLeadByte(c) != FALSE; }
 
 // First guarded stretch. On success `process` holds the started process's
 // handles; on failure the failed flag is set and the failure recorded.

@@ -25,7 +25,6 @@ const DWORD kIdleProbeMs = 10;
 static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOA) == 68,
               "STARTUPINFOA must have its 32-bit layout");
 
-bool IsAnsiLeadByte(unsigned char c) { return IsDBCSLeadByte(c) != FALSE; }
 
 // Records written once the start is behind us must not stop the routine:
 // its final message is what lets the wizard go on, so a log that fails to
@@ -190,3 +189,7 @@ DWORD WINAPI InstallationThread(LPVOID block) {
   }
   return 0;
 }
+
+// The second byte of a double-byte character may be 0x5C: program folders
+// are found walking paths by characters of the ANSI code page.
+bool IsAnsiLeadByte(unsigned char c) { return IsDBCSLeadByte(c) != FALSE; }

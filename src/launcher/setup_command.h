@@ -13,6 +13,9 @@ std::string SetupCommandLine(const char* tail);
 // Tells whether a byte opens a two-byte character in the ANSI code page.
 using LeadBytePredicate = bool (*)(unsigned char);
 
+// The system's answer for the ANSI code page (Windows builds only).
+bool IsAnsiLeadByte(unsigned char c);
+
 // The program path up to, not including, its last backslash; empty when it
 // has none. In a double-byte code page the second byte of a character may
 // be 0x5C, so the path is walked character by character with isLeadByte

@@ -115,7 +115,7 @@ void CSetupWizardDlg::NextStep() {
       step = kLicenceAgreement;
       break;
     case kLicenceAgreement:
-      if (FileExists(GetProgramFolder() + "\\" + kRedistributableName)) {
+      if (FileExists(RedistributableBesideProgram())) {
         step = kInstallingFramework;
         StartFrameworkInstall();
       } else {

@@ -50,7 +50,7 @@ void CSetupWizardDlg::StartFrameworkInstall() {
   processParams.window = m_hWnd;
   // A copy beside the program wins over the downloaded one, also when it
   // appeared there during the download.
-  std::string besideProgram = GetProgramFolder() + "\\" + kRedistributableName;
+  const std::string besideProgram = RedistributableBesideProgram();
   processParams.programPath = FileExists(besideProgram)
                                   ? besideProgram
                                   : workFolder + kRedistributableName;
