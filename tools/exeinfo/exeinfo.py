@@ -93,7 +93,7 @@ class Exe:
         self.sections = [unpack(data, opt + optsize + 40 * i + 8, "IIII")
                          for i in range(sections)]
         self.security = dirs[4]  # a file offset, unlike every other directory
-        self.resources = {}
+        self.resources, self.leaves = {}, 0
         rva, size = dirs[2]
         if size:
             self.base = rva
@@ -119,6 +119,11 @@ class Exe:
             if depth < 2 and child & 0x80000000:
                 self.walk(target, depth + 1, path + (key,))
             elif depth == 2 and not child & 0x80000000:
+                # Directories may share children: a few bytes could name
+                # billions of resources.
+                self.leaves += 1
+                if self.leaves > 10000:
+                    raise NotOurs("more than 10000 resources")
                 rva, size, _, _ = unpack(self.data, target, "IIII", "resource entries")
                 start = self.offset(rva)
                 if start + size > len(self.data):
@@ -264,7 +269,8 @@ def version_lines(data):
                     lines.append("version %s %s: %s" % (clean(table), clean(name), clean(text)))
             else:
                 pairs = struct.unpack_from("<%dH" % (len(tvalue) // 2), tvalue)
-                lines.append("version %s: %s" % (clean(table), " ".join("0x%04x" % p for p in pairs)))
+                words = " ".join("0x%04x" % p for p in pairs)
+                lines.append("version %s: %s" % (clean(table), words))
     return lines
 
 
@@ -277,22 +283,30 @@ def payload_lines(data):
             raise ValueError("no archive header")
         z = zlib.decompressobj()
         table = z.decompress(data[12:12 + stream], inflated + 1)
-        if not z.eof or len(table) != inflated:
-            raise ValueError("the stream does not inflate to its announced size")
+        # The bootstrapper takes a stream that ends early, not one that
+        # runs past the announced size.
+        if not z.eof or len(table) > inflated:
+            raise ValueError("the stream does not inflate within its announced size")
         b = Blob(table, "the file table")
         entries = []
         for _ in range(b.u("I")):
             name = b.take(b.u("I")).decode("cp1252", "replace")
             size = b.u("I")
             b.take(size)
+            # Windows drops trailing dots and spaces, so ". ." acts as "..".
+            if (not name or name[0] in "/\\" or ":" in name or "\0" in name
+                    or any(not part.strip(". ") for part in re.split(r"[/\\]", name))):
+                raise ValueError('"%s" would lead out of the work folder' % name)
             entries.append((name, size))
         launch = b.u("I")
         if launch >= len(entries):
             raise ValueError("launch index %d of %d entries" % (launch, len(entries)))
     except (ValueError, NotOurs, zlib.error, struct.error) as e:
         return ["payload: invalid (%s)" % clean(str(e))], False
-    lines = ["payload: %d entries, %d bytes inflated, %d in the exe" % (len(entries), inflated, len(data))]
-    lines += ["payload entry: %s, %d bytes%s" % (clean(name), size, ", launched" if i == launch else "")
+    lines = ["payload: %d entries, %d bytes inflated, %d in the exe"
+             % (len(entries), inflated, len(data))]
+    lines += ["payload entry: %s, %d bytes%s"
+              % (clean(name), size, ", launched" if i == launch else "")
               for i, (name, size) in enumerate(entries)]
     return lines, True
 
@@ -330,9 +344,12 @@ def inventory_lines(exe):
     by_type = {}
     for (rtype, name), langs in exe.resources.items():
         for lang in langs:
-            item = str(name) if lang == 0 else "%s/0x%04x" % (name, lang)
-            by_type.setdefault(TYPE_NAMES.get(rtype, clean(str(rtype))), []).append((str(name), item))
-    return ["resources %s: %s" % (t, " ".join(i for _, i in sorted(items, key=lambda x: (len(x[0]), x))))
+            # Neutral is the only language a resource here should have; any
+            # other is shown, as is a second copy.
+            item = clean("%s" % name if lang == 0 else "%s/%s" % (name, lang))
+            rname = clean(TYPE_NAMES.get(rtype, str(rtype)))
+            by_type.setdefault(rname, []).append((len(str(name)), item))
+    return ["resources %s: %s" % (t, " ".join(i for _, i in sorted(items)))
             for t, items in sorted(by_type.items())]
 
 
@@ -359,8 +376,9 @@ def dialog_lines(data):
     helpid, exstyle, style, count = b.u("I"), b.u("I"), b.u("I"), b.u("H")
     rect = struct.unpack("<4h", b.take(8))
     menu, cls, caption = b.sz_or_ord(), b.sz_or_ord(), clean(b.sz())
-    lines = ["dialog %d: style 0x%08X exstyle 0x%08X help %d at %d,%d size %dx%d menu %s class %s caption \"%s\""
-             % ((DIALOG, style, exstyle, helpid) + rect + (menu or '""', cls or '""', caption))]
+    lines = ["dialog %d: style 0x%08X exstyle 0x%08X help %d at %d,%d size %dx%d"
+             " menu %s class %s caption \"%s\""
+             % ((DIALOG, style, exstyle, helpid) + rect + (menu, cls, caption))]
     if style & 0x40:  # DS_SETFONT
         point, weight, italic, charset = b.u("H"), b.u("H"), b.u("B"), b.u("B")
         lines.append("dialog font: %d pt \"%s\" weight %d italic %d charset %d"
@@ -371,15 +389,19 @@ def dialog_lines(data):
         x, y, cx, cy = struct.unpack("<4h", b.take(8))
         cid, cls, text, extra = b.u("i"), b.sz_or_ord(), b.sz_or_ord(), b.u("H")
         b.take(extra)
-        more = "".join(" %s %d" % kv for kv in (("help", helpid), ("exstyle", exstyle), ("data", extra)) if kv[1])
+        # Shown only when set: nothing in this dialog uses them.
+        more = "".join(" %s 0x%X" % kv for kv in
+                       (("help", helpid), ("exstyle", exstyle), ("data", extra)) if kv[1])
         lines.append("control %d %s %s style 0x%08X at %d,%d size %dx%d%s"
                      % (cid, cls, text, style, x, y, cx, cy, more))
     return lines
 
 
 def bitmap_header(data):
-    size, w, h, planes, bits, compression, _, xppm, yppm, used, _ = struct.unpack_from("<IiiHHIIiiII", data)
-    return size, w, h, planes, bits, compression, xppm, yppm, used
+    """size, width, height, planes, bits, compression, x and y pixels per
+    metre, colours used."""
+    fields = struct.unpack_from("<IiiHHIIiiII", data)
+    return fields[:6] + fields[7:10]
 
 
 def icon_lines(exe):
@@ -402,7 +424,8 @@ def icon_lines(exe):
             if (hsize, iw, ih, ibits) != (40, w, 2 * h, bits):
                 problems.append("image header %d %dx%d %d bit" % (hsize, iw, ih, ibits))
             if len(image) != size or size != 40 + palette + rows:
-                problems.append("%d bytes in the image, %d expected" % (len(image), 40 + palette + rows))
+                problems.append("%d bytes in the image, %d expected"
+                                % (len(image), 40 + palette + rows))
             pixels = image[40 + 3:40 + (w * bits + 31) // 32 * 4 * h:4]
             if bits == 32 and not any(pixels):
                 problems.append("alpha channel empty")
@@ -412,20 +435,22 @@ def icon_lines(exe):
 
 
 def resource_lines(exe):
-    lines = inventory_lines(exe) + string_lines(exe) + dialog_lines(exe.get(RT_DIALOG, DIALOG))
-    lines += icon_lines(exe)
+    lines = inventory_lines(exe) + string_lines(exe)
+    lines += dialog_lines(exe.get(RT_DIALOG, DIALOG)) + icon_lines(exe)
     bmp = exe.get(RT_BITMAP, BITMAP)
     if bmp is None or len(bmp) < 40:
         lines.append("bitmap %d: missing" % BITMAP)
     else:
         size, w, h, planes, bits, comp, xppm, yppm, used = bitmap_header(bmp)
         stride = (w * bits + 31) // 32 * 4
-        lines.append("bitmap %d: header %d, %dx%d, %d planes, %d bit, compression %d, %dx%d px/m, "
-                     "%d colours, rows %s" % (BITMAP, size, w, h, planes, bits, comp, xppm, yppm, used,
-                                              "complete" if len(bmp) >= size + stride * abs(h) else "missing"))
+        rows = "complete" if len(bmp) >= size + stride * abs(h) else "missing"
+        lines.append("bitmap %d: header %d, %dx%d, %d planes, %d bit, compression %d, "
+                     "%dx%d px/m, %d colours, rows %s"
+                     % (BITMAP, size, w, h, planes, bits, comp, xppm, yppm, used, rows))
     manifest = exe.get(RT_MANIFEST, 1)
     text = manifest.decode("utf-8", "replace") if manifest is not None else "(missing)"
-    lines += ["manifest: " + clean(line.rstrip("\r")) for line in text.rstrip("\r\n").split("\n")]
+    lines += ["manifest: " + clean(line.rstrip("\r"))
+              for line in text.rstrip("\r\n").split("\n")]
     return lines + version_lines(exe.get(RT_VERSION, 1))
 
 
@@ -436,7 +461,7 @@ def main(argv):
     try:
         with open(argv[2], "rb") as f:
             exe = Exe(f.read())
-        if ("ZCS_FILE", PAYLOAD) not in exe.resources or (RT_DIALOG, DIALOG) not in exe.resources:
+        if not {("ZCS_FILE", PAYLOAD), (RT_DIALOG, DIALOG)} <= exe.resources.keys():
             raise NotOurs("no payload or wizard resources: not a Ravenstock bootstrapper")
         if argv[1] == "describe":
             lines, sound = describe(exe)
