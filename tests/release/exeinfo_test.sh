@@ -28,10 +28,10 @@ describes() {  # exe, web host, licence, payload folder, launch entry, signer, p
     grep -E '^(web host|manual|pinned|payload entry|licence|version:|signed)' | sort)
 }
 
-demo_pin="$(sha256sum "$demo/dotnetfx.exe" | cut -d' ' -f1)"
+demo_pin="$(sha256sum "$demo/dotnetfx.exe" | cut -d' ' -f1)" launch="$(cat "$demo/launch.txt")"
 build default
 result "describe: default" describes "$work/default/Ravenstock_Setup.exe" \
-  downloads.ravenstock.com "$licence" "$demo/payload" "$(cat "$demo/launch.txt")" no "$demo_pin"
+  downloads.ravenstock.com "$licence" "$demo/payload" "$launch" no "$demo_pin"
 
 # Own payload with a nested launch entry, another licence, two pins.
 mkdir -p "$work/payload/bin" && echo setup > "$work/payload/bin/run.exe" && echo x > "$work/payload/a"
@@ -42,19 +42,19 @@ build twopins --payload "$work/payload" --launch bin/run.exe --licence "$other" 
 result "describe: two pins, own payload and licence" describes "$work/twopins/Ravenstock_Setup.exe" \
   10.0.0.7 "$other" "$work/payload" bin/run.exe no "${pins[@]}"
 
-# Signed by the leaf of a throwaway chain; the root comes first among the certificates.
+# Signed by the leaf of a throwaway chain. The EC root is the shorter certificate, which puts
+# it first in the signature (DER orders them): the signer must be found, not assumed first.
 (cd "$work" && mkdir signed &&
-  openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj "/CN=Test Root" &&
+  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout ca.key -out ca.pem \
+    -days 2 -subj "/CN=Test Root" &&
   openssl req -newkey rsa:2048 -nodes -keyout leaf.key -out leaf.csr -subj "/CN=Test Signer/O=Hollin" &&
   openssl x509 -req -in leaf.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out leaf.pem -days 2 &&
   cat ca.pem leaf.pem > chain.pem && osslsigncode sign -certs chain.pem -key leaf.key -h sha256 \
     -in default/Ravenstock_Setup.exe -out signed/Ravenstock_Setup.exe) >"$work/log" 2>&1 || cat "$work/log"
 result "describe: signed build" describes "$work/signed/Ravenstock_Setup.exe" downloads.ravenstock.com \
-  "$licence" "$demo/payload" "$(cat "$demo/launch.txt")" \
-  "yes, by CN=Test Signer, O=Hollin (not verified here)" "$demo_pin"
+  "$licence" "$demo/payload" "$launch" "yes, by CN=Test Signer, O=Hollin (not verified here)" "$demo_pin"
 
-# Signatures, payloads, licences, pins and hosts all leave the dump as it is.
-dumps() {  # every build here and every end-to-end variant; stops at the first difference
+dumps() {  # of every build here and every end-to-end variant: nothing per build shows in them
   local exe; for exe in "$work"/*/Ravenstock_Setup.exe "$RAVEN_BUILD"/e2e/*/Ravenstock_Setup.exe; do
     [ ! -f "$exe" ] || diff -u "$RAVEN_ROOT/tests/expected/resources.txt" \
       <("${exeinfo[@]}" resources "$exe") || { echo "^ $exe"; return 1; }
