@@ -4,13 +4,14 @@
 set -uo pipefail
 source "$(dirname "$0")/../../scripts/env.sh"
 exeinfo=(python3 "$RAVEN_ROOT/tools/exeinfo/exeinfo.py")
-demo="$RAVEN_BUILD/win32/demo" licence="$RAVEN_ROOT/resources/licence.txt"
+demo="$RAVEN_BUILD/win32/demo" tree="$RAVEN_BUILD/win32/resources/Ravenstock_Setup.exe"
+licence="$RAVEN_ROOT/resources/licence.txt"
 version="$(sed -n 's/.*VERSION_TEXT "\(.*\)"/\1/p' "$RAVEN_ROOT/resources/version.h")"
 work="$(mktemp -d)" failed=0 && trap 'rm -rf "$work"' EXIT
 
 result() {  # name, then a command whose output explains a failure
-  if "${@:2}" > "$work/why" 2>&1; then echo "ok - $1"; return; fi
-  echo "not ok - $1"; sed 's/^/# /' "$work/why"; failed=1
+  if "${@:2}" > "$work/why" 2>&1; then echo "ok - $1"; else
+    echo "not ok - $1"; sed 's/^/# /' "$work/why"; failed=1; fi
 }
 build() {  # name, then make-bootstrapper's options
   "$RAVEN_ROOT/scripts/make-bootstrapper" --no-build --out "$work/$1/Ravenstock_Setup.exe" "${@:2}" \
@@ -33,7 +34,6 @@ build default
 result "describe: default" describes "$work/default/Ravenstock_Setup.exe" \
   downloads.ravenstock.com "$licence" "$demo/payload" "$launch" no "$demo_pin"
 
-# Own payload with a nested launch entry, another licence, two pins.
 mkdir -p "$work/payload/bin" && echo setup > "$work/payload/bin/run.exe" && echo x > "$work/payload/a"
 pins=(ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad "$demo_pin")
 other="$RAVEN_ROOT/tests/fixtures/wizard/licence-crlf.txt"
@@ -54,8 +54,8 @@ result "describe: two pins, own payload and licence" describes "$work/twopins/Ra
 result "describe: signed build" describes "$work/signed/Ravenstock_Setup.exe" downloads.ravenstock.com \
   "$licence" "$demo/payload" "$launch" "yes, by CN=Test Signer, O=Hollin (not verified here)" "$demo_pin"
 
-dumps() {  # of every build here and every end-to-end variant: nothing per build shows in them
-  local exe; for exe in "$work"/*/Ravenstock_Setup.exe "$RAVEN_BUILD"/e2e/*/Ravenstock_Setup.exe; do
+dumps() {  # of the tree's exe, every build here and every end-to-end variant: all the same
+  local exe; for exe in "$tree" "$work"/*/Ravenstock_Setup.exe "$RAVEN_BUILD"/e2e/*/Ravenstock_Setup.exe; do
     [ ! -f "$exe" ] || diff -u "$RAVEN_ROOT/tests/expected/resources.txt" \
       <("${exeinfo[@]}" resources "$exe") || { echo "^ $exe"; return 1; }
   done
@@ -72,5 +72,5 @@ head -c 4000 "$work/default/Ravenstock_Setup.exe" > "$work/cut.exe"
 result "verdict: text file" verdict 2 2 "no MZ header" "$licence"
 result "verdict: cut exe" verdict 2 2 "cut short\|lies in no section" "$work/cut.exe"
 result "verdict: other exe" verdict 2 2 "not a Ravenstock bootstrapper" "$demo/dotnetfx.exe"
-result "verdict: empty payload" verdict 1 1 "^payload: invalid" "$RAVEN_BUILD/win32/resources/Ravenstock_Setup.exe"
+result "verdict: empty payload" verdict 1 1 "^payload: invalid" "$tree"
 exit $failed
