@@ -1,8 +1,9 @@
 # Authenticode signing for make-bootstrapper; sourced, not run. Uses its
 # die, $work and the --sign-* values (p12, password_file, cert, key,
-# ts_url, description). The key material is checked first, so that a wrong
-# password, an expired certificate or a key of another certificate each
-# give one plain line rather than a signing tool's error stack.
+# ts_url, description). The key material is checked before anything is
+# built, so that a wrong password, an expired certificate or a key of
+# another certificate each give one plain line rather than a signing
+# tool's error stack.
 
 # The gist of a tool's complaint, for a one-line message: OpenSSL's own
 # reason when there is one, else the first line that speaks of an error.
@@ -22,8 +23,10 @@ split_certs() {
   compgen -G "$work/chain/*.pem" >/dev/null || die "no certificate in $2"
 }
 
-sign_exe() {
-  local in="$1" signed="$2" pass=(-passin pass:) source what c pub="" signer="" n
+# Reads the key and certificates; refuses what cannot give a valid
+# signature. Leaves the certificates in $work/chain/.
+check_signer() {
+  local pass=(-passin pass:) source what c signer="" n
   [ -z "$password_file" ] || pass=(-passin "file:$password_file")
   if [ -n "$p12" ]; then
     source="$p12" what="--sign-pkcs12 $p12"
@@ -58,7 +61,10 @@ sign_exe() {
   local from; from="$(openssl x509 -in "$signer" -noout -startdate | cut -d= -f2)"
   [ "$(date -d "$from" +%s)" -le "$(date +%s)" ] ||
     die "the signing certificate ($n) is not valid before $from"
+}
 
+sign_exe() {
+  local in="$1" signed="$2" c
   local args=(sign -h sha256 -n "$description" -in "$in" -out "$signed")
   if [ -n "$p12" ]; then args+=(-pkcs12 "$p12")
   else args+=(-certs "$cert" -key "$key"); fi
@@ -77,5 +83,5 @@ sign_exe() {
   done
   [ -s "$work/roots.pem" ] || cat /etc/ssl/certs/ca-certificates.crt > "$work/roots.pem"
   osslsigncode verify -in "$signed" -CAfile "$work/roots.pem" >"$work/err" 2>&1 ||
-    die "the signed exe does not verify against the chain of $source: $(first_error "$work/err")"
+    die "the signed exe does not verify against the chain of ${p12:-$cert}: $(first_error "$work/err")"
 }
