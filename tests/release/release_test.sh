@@ -5,9 +5,8 @@
 # Prints "ok - NAME" or "not ok - NAME" per case; fails when any failed.
 set -uo pipefail
 source "$(dirname "$0")/../../scripts/env.sh"
-tmp="$(mktemp -d)"
+tmp="$(mktemp -d)" failed=0
 trap 'rm -rf "$tmp"' EXIT
-failed=0
 report() { if [ "$2" = 0 ]; then echo "ok - $1"; else echo "not ok - $1"; failed=1; fi; }
 mb() { "$RAVEN_ROOT/scripts/make-bootstrapper" --no-build "$@"; }
 demo="$RAVEN_BUILD/win32/demo"
@@ -49,8 +48,7 @@ report "a signed build with one payload byte changed fails verification" $?
 pin=ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad
 while IFS='|' read -r name want args; do
   touch refused.exe   # a previous build must not survive a failed one
-  eval "mb --out refused.exe $args" >/dev/null 2>err
-  rc=$?
+  eval "mb --out refused.exe $args" >/dev/null 2>err; rc=$?
   [ $rc = 2 ] && [ ! -e refused.exe ] && [ "$(wc -l < err)" = 1 ] &&
     grep -q "^make-bootstrapper: .*$want" err
   report "refused: $name (exit $rc: $(head -c 120 err))" $?
@@ -69,8 +67,7 @@ EOF
 
 # Pins: every --redist file's SHA-256 and every --redist-sha256 in lower case,
 # one per line, in the exe.
-printf 'one' > r1 && printf 'two' > r2
-mb --out pins.exe --web-host 10.1.2.3 --redist r1 --redist-sha256 "${pin^^}" --redist r2 >/dev/null 2>&1
+printf 'one' > r1; printf 'two' > r2; mb --out pins.exe --web-host 10.1.2.3 --redist r1 --redist-sha256 "${pin^^}" --redist r2 >/dev/null 2>&1
 want="$(sha256sum r1 | cut -c1-64)"$'\n'"$pin"$'\n'"$(sha256sum r2 | cut -c1-64)"$'\n'
 python3 -c 'import sys; sys.exit(sys.argv[1].encode() not in open("pins.exe", "rb").read())' "$want"
 report "--redist pins match sha256sum, all pins in order" $?
@@ -102,11 +99,9 @@ source "$RAVEN_ROOT/scripts/xvfb-start"
 wine reg add 'HKLM\SOFTWARE\Microsoft\.NETFramework\policy\v1.1' /v 4322 /d 3706-4322 /f >/dev/null 2>&1
 mkdir -p "$WINEPREFIX/drive_c/windows/Microsoft.NET/Framework/v1.1.4322"
 RAVEN_SETUP_RECORD="Z:${tmp//\//\\}\\record.txt" RAVEN_SETUP_AUTOCLOSE=200 \
-  timeout 120 wine signed.exe /update </dev/null >/dev/null 2>&1
-rc=$?
+  timeout 120 wine signed.exe /update </dev/null >/dev/null 2>&1; rc=$?
 [ $rc = 0 ] && grep -q '/update' record.txt
 report "the signed exe runs the setup program in update mode (exit $rc)" $?
-wineserver -k >/dev/null 2>&1
-[ -z "$RAVEN_XVFB_PID" ] || kill "$RAVEN_XVFB_PID"
+wineserver -k >/dev/null 2>&1; [ -z "$RAVEN_XVFB_PID" ] || kill "$RAVEN_XVFB_PID"
 
 exit $failed
