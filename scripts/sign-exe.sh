@@ -26,10 +26,10 @@ split_certs() {
 # Reads the key and certificates; refuses what cannot give a valid
 # signature. Leaves the certificates in $work/chain/.
 check_signer() {
-  local pass=(-passin pass:) source what c signer="" n
+  local pass=(-passin pass:) origin what c signer="" n
   [ -z "$password_file" ] || pass=(-passin "file:$password_file")
   if [ -n "$p12" ]; then
-    source="$p12" what="--sign-pkcs12 $p12"
+    origin="$p12" what="--sign-pkcs12 $p12"
     if ! openssl pkcs12 -in "$p12" "${pass[@]}" -nokeys -out "$work/certs.pem" 2>"$work/err"; then
       grep -qiE 'mac verify|invalid password|bad decrypt' "$work/err" &&
         die "cannot open $p12: wrong or missing password (--sign-password-file)"
@@ -39,7 +39,7 @@ check_signer() {
       openssl pkey -pubout -out "$work/key.pub" 2>>"$work/err" ||
       die "$p12 holds no usable private key: $(first_error "$work/err")"
   else
-    source="$cert" what="--sign-key $key"
+    origin="$cert" what="--sign-key $key"
     cp "$cert" "$work/certs.pem"
     if ! openssl pkey -in "$key" "${pass[@]}" -pubout -out "$work/key.pub" 2>"$work/err"; then
       grep -qiE 'bad decrypt|bad password|maybe wrong password' "$work/err" &&
@@ -47,14 +47,14 @@ check_signer() {
       die "cannot read $key as a private key: $(first_error "$work/err")"
     fi
   fi
-  split_certs "$work/certs.pem" "$source"
+  split_certs "$work/certs.pem" "$origin"
 
   # The signing certificate is the one whose public key is the key's.
   for c in "$work"/chain/*.pem; do
     openssl x509 -in "$c" -noout -pubkey > "$work/cert.pub" 2>/dev/null || continue
     if cmp -s "$work/cert.pub" "$work/key.pub"; then signer="$c"; break; fi
   done
-  [ -n "$signer" ] || die "the key ($what) does not match the certificate in $source"
+  [ -n "$signer" ] || die "the key ($what) does not match the certificate in $origin"
   n="$(openssl x509 -in "$signer" -noout -subject -nameopt oneline | sed 's/^subject= *//')"
   openssl x509 -in "$signer" -noout -checkend 0 >/dev/null ||
     die "the signing certificate ($n) expired on $(openssl x509 -in "$signer" -noout -enddate | cut -d= -f2)"
