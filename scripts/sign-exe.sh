@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2154  # the caller's variables
 # Authenticode signing for make-bootstrapper; sourced, not run. Uses its
 # die, $work and the --sign-* values (p12, password_file, cert, key,
 # ts_url, description). The key material is checked before anything is
