@@ -109,7 +109,10 @@ int Pack(const std::string& launch, const std::string& out, const std::string& d
   }
   if (!found) Refuse("the launch entry \"" + launch + "\" is not a file below " + dir);
   std::vector<unsigned char> table = archive::BuildTable(entries, launchIndex);
-  std::vector<unsigned char> packed = archive::CompressTable(table);
+  // A fixed level (zlib's default, so the stream still starts 78 9C): the
+  // same files always pack to the same bytes, whatever zlib's default.
+  const int kZlibLevel = 6;
+  std::vector<unsigned char> packed = archive::CompressTable(table, kZlibLevel);
   WriteAll(out, packed);
   std::printf("zcspack: %zu files, %zu bytes, %zu compressed, launch \"%s\" -> %s\n",
               entries.size(), table.size(), packed.size(), launch.c_str(), out.c_str());
