@@ -1,6 +1,7 @@
 // The real bootstrapper where runs go wrong around it: a log that cannot be
 // written, Cancel before the launch, files held in the work folder, runs
 // that must leave no work folder, and no program registered for web pages.
+// (A payload that fails to unpack is covered with every broken archive.)
 #include <windows.h>
 #include <shellapi.h>
 
@@ -68,16 +69,14 @@ void RemoveLogLink() {
 // A default value under HKEY_CLASSES_ROOT, put back when the test ends.
 struct ClassDefault {
   ClassDefault(const char* key, const std::string& value) : key(key) {
-    LONG size = sizeof old;
     had = RegQueryValueA(HKEY_CLASSES_ROOT, key, old, &size) == ERROR_SUCCESS;
     RegSetValueA(HKEY_CLASSES_ROOT, key, REG_SZ, value.c_str(), value.size());
   }
-  ~ClassDefault() {
-    if (had) RegSetValueA(HKEY_CLASSES_ROOT, key, REG_SZ, old, std::strlen(old));
-  }
+  ~ClassDefault() { if (had) RegSetValueA(HKEY_CLASSES_ROOT, key, REG_SZ, old, size - 1); }
   const char* key;
-  bool had = false;
   char old[1024] = {};
+  LONG size = sizeof old;
+  bool had = false;
 };
 
 class RobustnessTest : public ::testing::Test {
@@ -154,20 +153,13 @@ TEST_F(RobustnessTest, CancelWhilePreparingStartsNothingAndLeavesNothing) {
   EXPECT_TRUE(NewFolders().empty());
 }
 
-TEST_F(RobustnessTest, UpdateRunsAndABrokenPayloadLeaveNoWorkFolder) {
+TEST_F(RobustnessTest, UpdateRunsLeaveNoWorkFolder) {
   for (int i = 0; i < 20; ++i) {
     Start("launch", "/update");
     ASSERT_TRUE(run_.Wait(20000)) << "run " << i;
   }
   EXPECT_EQ(20, Lines(record_));
   EXPECT_TRUE(NewFolders().empty()) << e2e::ReadLog();
-
-  Start("broken-magic", "/update");
-  HWND box = nullptr;
-  ASSERT_TRUE(e2e::WaitFor([&] { return (box = e2e::FindMessageBox(run_.Id())) != nullptr; }));
-  EXPECT_TRUE(NewFolders().empty()) << "left behind when the error shows";
-  PostMessageA(box, WM_COMMAND, IDOK, 0);
-  EXPECT_TRUE(run_.Wait(10000));
 }
 
 TEST_F(RobustnessTest, AFileHeldInTheWorkFolderIsWaitedForOrReportedAsItIs) {
