@@ -101,13 +101,18 @@ void GuardedStart(ProcessParams& params, CSessionLog* log,
   }
 }
 
+// The class atom of dialog windows.
+const ATOM kDialogClassAtom = 32770;
+
 // When this thread serves the wizard (the run from its manual-install
 // step), Tab, Enter and Escape must move between its controls as in the
-// modal loop, whose place this loop takes meanwhile.
+// modal loop, whose place this loop takes meanwhile. Other windows of the
+// thread get their messages unchanged.
 bool IsDialogKeystroke(MSG& msg) {
   if (msg.hwnd == nullptr) return false;
   HWND root = GetAncestor(msg.hwnd, GA_ROOT);
-  return root != nullptr && IsDialogMessageA(root, &msg) != FALSE;
+  return root != nullptr && GetClassLongA(root, GCW_ATOM) == kDialogClassAtom &&
+         IsDialogMessageA(root, &msg) != FALSE;
 }
 
 // Waits for the setup program while serving this thread's messages; ends
