@@ -32,8 +32,8 @@ void RemoveFolder(const std::string& folder) {
   SHFileOperationA(&op);
 }
 
-// Runs a Unix command (Wine starts a Unix program given by its path, but
-// its end cannot be waited for) and waits until done() holds.
+// Runs a Unix command on the log (Wine starts a Unix program given by its
+// path, but its end cannot be waited for) and waits until done() holds.
 bool RunUnix(const std::string& program, const char* arguments,
              const std::function<bool()>& done) {
   auto unixName = reinterpret_cast<char*(CDECL*)(const WCHAR*)>(reinterpret_cast<void*>(
@@ -44,26 +44,26 @@ bool RunUnix(const std::string& program, const char* arguments,
   STARTUPINFOA si = {};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi = {};
-  if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &si, &pi))
-    return false;
+  const bool started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0,
+                                      nullptr, nullptr, &si, &pi);
   CloseHandle(pi.hProcess);
   CloseHandle(pi.hThread);
-  return e2e::WaitFor(done, 10000);
+  return started && e2e::WaitFor(done, 10000);
 }
 
-// Wine reports a link to a device as a name whose attributes cannot be read.
-bool LogIsDevice() {
+bool LogAttributesFailWith(DWORD error) {
   return GetFileAttributesA(e2e::LogPath().c_str()) == INVALID_FILE_ATTRIBUTES &&
-         GetLastError() == ERROR_INVALID_PARAMETER;
+         GetLastError() == error;
 }
 
-// The log becomes a link to /dev/full: it opens, and every flush fails as
-// on a full disk.
-void LinkLogToFullDisk() { ASSERT_TRUE(RunUnix("/bin/ln", "-sf /dev/full", LogIsDevice)); }
+// The log becomes a link to /dev/full: it opens, and every flush fails as on
+// a full disk. Wine cannot read the attributes of such a link.
+void LinkLogToFullDisk() {
+  ASSERT_TRUE(RunUnix("/bin/ln", "-sf /dev/full",
+                      [] { return LogAttributesFailWith(ERROR_INVALID_PARAMETER); }));
+}
 void RemoveLogLink() {
-  RunUnix("/bin/rm", "-f", [] { return GetFileAttributesA(e2e::LogPath().c_str()) ==
-                                    INVALID_FILE_ATTRIBUTES && !LogIsDevice(); });
+  RunUnix("/bin/rm", "-f", [] { return LogAttributesFailWith(ERROR_FILE_NOT_FOUND); });
 }
 
 // A default value under HKEY_CLASSES_ROOT, put back when the test ends.
