@@ -16,6 +16,7 @@ class CBootStrapApp : public CWinApp {
 
  private:
   void RelaunchOrRefuse();
+  // Ends the process when the run is over; does not return.
   void RunWizard(bool updateMode);
 };
 

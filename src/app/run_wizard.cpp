@@ -1,8 +1,27 @@
 // The wizard course of start-up: the one place that catches whatever the
 // wizard object throws, since no caller above InitInstance could show it.
 #include "app/bootstrap_app.h"
+#include "log/session_log.h"
 #include "resource_ids.h"
 #include "wizard/setup_wizard_dlg.h"
+
+namespace {
+
+// How long the end waits for a worker that is still writing a record.
+const unsigned long kLastRecordWaitMs = 2000;
+
+// Workers are never joined, and one that was told to stop may still be
+// inside its last log record when the wizard is gone. The C runtime's exit
+// tear-down (static destructors, stream clean-up) must not run under it:
+// the process ends here, once no record is being written. The log closes
+// its file after every record, so nothing is lost by skipping the runtime.
+[[noreturn]] void EndProcessAfterRun() {
+  CSessionLog::HoldForProcessEnd(kLastRecordWaitMs);
+  TerminateProcess(GetCurrentProcess(), 0);
+  ExitProcess(0);  // not reached; TerminateProcess does not return on itself
+}
+
+}  // namespace
 
 void CBootStrapApp::RunWizard(bool updateMode) {
   try {
@@ -20,4 +39,5 @@ void CBootStrapApp::RunWizard(bool updateMode) {
     m_pMainWnd = nullptr;
     AfxMessageBox(IDS_CORRUPTED, MB_OK);
   }
+  EndProcessAfterRun();
 }

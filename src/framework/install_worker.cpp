@@ -29,6 +29,15 @@ const char kInstallError[] = "Error while installing .net";
 const INSTALLUILEVEL kInstallUiLevel = static_cast<INSTALLUILEVEL>(0x102);
 // Every message kind from 0 to 14 except files in use.
 const DWORD kInstallMessageFilter = 0x7FDF;
+// Input, posted messages, timers, paint and hot keys, written out: MinGW's
+// QS_ALLINPUT carries QS_RAWINPUT (0x400) whatever _WIN32_WINNT says, and
+// Windows 2000 fails the wait with ERROR_INVALID_PARAMETER for that bit,
+// which would send every framework installation to the failure step.
+const DWORD kUnpackWaitWakeMask = 0xBF;
+static_assert((kUnpackWaitWakeMask & ~0xFFu) == 0,
+              "wake mask bits above 0xFF fail the wait on Windows 2000");
+static_assert((kUnpackWaitWakeMask & ~QS_ALLINPUT) == 0,
+              "the wait wakes only for kinds of input QS_ALLINPUT names");
 
 // The log is optional only so that a block without one cannot crash us.
 class WorkerLog {
@@ -84,7 +93,7 @@ void StartUnpackProcess(ProcessParams& params, WorkerLog& log,
 void WaitForUnpack(const ProcessParams& params, HANDLE process) {
   for (;;) {
     const DWORD woken = MsgWaitForMultipleObjects(1, &process, FALSE,
-                                                  INFINITE, QS_ALLINPUT);
+                                                  INFINITE, kUnpackWaitWakeMask);
     if (woken == WAIT_OBJECT_0 || params.stop) return;
     if (woken != WAIT_OBJECT_0 + 1) return;
     // A sent message wakes the wait too but is handled inside PeekMessageA

@@ -20,6 +20,15 @@ const char kStartFailed[] = "Error while creating process for installation";
 // to hide while the setup program idles.
 const DWORD kWaitSliceMs = 1000;
 const DWORD kIdleProbeMs = 10;
+// QS_ALLEVENTS as Windows 2000 knows it. MinGW's headers add QS_RAWINPUT
+// (0x400) whatever _WIN32_WINNT says, and Windows 2000 fails the whole wait
+// with ERROR_INVALID_PARAMETER for a bit it does not know: the wait would
+// end at once and the work folder be deleted under the setup program.
+const DWORD kSetupWaitWakeMask = 0xBF;
+static_assert((kSetupWaitWakeMask & ~0xFFu) == 0,
+              "wake mask bits above 0xFF fail the wait on Windows 2000");
+static_assert(kSetupWaitWakeMask == (QS_ALLEVENTS & 0xFF),
+              "the wait wakes for what QS_ALLEVENTS names");
 
 // The size the setup program's start-up information announces.
 static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOA) == 68,
@@ -92,6 +101,20 @@ void GuardedStart(ProcessParams& params, CSessionLog* log,
   }
 }
 
+// The class atom of dialog windows.
+const ATOM kDialogClassAtom = 32770;
+
+// When this thread serves the wizard (the run from its manual-install
+// step), Tab, Enter and Escape must move between its controls as in the
+// modal loop, whose place this loop takes meanwhile. Other windows of the
+// thread get their messages unchanged.
+bool IsDialogKeystroke(MSG& msg) {
+  if (msg.hwnd == nullptr) return false;
+  HWND root = GetAncestor(msg.hwnd, GA_ROOT);
+  return root != nullptr && GetClassLongA(root, GCW_ATOM) == kDialogClassAtom &&
+         IsDialogMessageA(root, &msg) != FALSE;
+}
+
 // Waits for the setup program while serving this thread's messages; ends
 // early when the stop flag is raised (the program then keeps running).
 void WaitForSetupProgram(ProcessParams& params, HANDLE process) {
@@ -100,7 +123,7 @@ void WaitForSetupProgram(ProcessParams& params, HANDLE process) {
   int quitCode = 0;
   for (;;) {
     const DWORD result = MsgWaitForMultipleObjects(1, &process, FALSE,
-                                                   kWaitSliceMs, QS_ALLEVENTS);
+                                                   kWaitSliceMs, kSetupWaitWakeMask);
     if (result == WAIT_OBJECT_0) break;
     if (params.stop) break;
     if (result == WAIT_OBJECT_0 + 1) {
@@ -113,7 +136,7 @@ void WaitForSetupProgram(ProcessParams& params, HANDLE process) {
         if (msg.message == WM_QUIT) {
           quitCode = static_cast<int>(msg.wParam);
           quit = true;
-        } else {
+        } else if (!IsDialogKeystroke(msg)) {
           DispatchMessageA(&msg);
         }
       }

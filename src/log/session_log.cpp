@@ -86,8 +86,8 @@ class LogFile {
     if (fwrite(text.data(), 1, text.size(), file_) != text.size()) Throw();
   }
 
-  // Flushes and closes; a failure here is a lost record the caller must
-  // hear about (typically a full disk).
+  // Flushes and closes; a failure here (typically a full disk) loses the
+  // record.
   void Close() {
     if (fflush(file_) != 0) Throw();
     FILE* f = file_;
@@ -155,20 +155,19 @@ Stamp ReadClock() {
 using RecordBody = std::function<void(LogFile&, const Stamp&)>;
 
 // One record under the log mutex: open, let body append, flush, close.
-// A file that cannot be opened costs this record and nothing else.
+// The log is a record of the run, never part of it: a file that cannot be
+// opened or written (a full disk) costs this record and nothing else, so
+// no caller ever sees a failure and none can be stopped half-way by one.
 void AppendRecord(const CSessionLog& log, const RecordBody& body) {
   MutexLock lock(g_logMutex);
-  std::string path;
   try {
-    path = log.FilePath();
+    LogFile file(log.FilePath());
+    if (!file.IsOpen()) return;
+    Stamp stamp = ReadClock();
+    body(file, stamp);
+    file.Close();
   } catch (...) {
-    return;
   }
-  LogFile file(path);
-  if (!file.IsOpen()) return;
-  Stamp stamp = ReadClock();
-  body(file, stamp);
-  file.Close();
 }
 
 // The detail line of an error record: whatever goes wrong while producing
@@ -188,6 +187,11 @@ CSessionLog::CSessionLog(std::string application, std::string session)
   char folder[MAX_PATH] = {};
   UINT n = GetWindowsDirectoryA(folder, MAX_PATH);
   if (n > 0 && n < MAX_PATH) folder_ = folder;
+}
+
+void CSessionLog::HoldForProcessEnd(unsigned long timeoutMs) {
+  // Taken and never released: the process ends while holding it.
+  if (g_logMutex != nullptr) WaitForSingleObject(g_logMutex, timeoutMs);
 }
 
 std::string CSessionLog::FilePath() const {

@@ -1,6 +1,7 @@
 // The XML session log in the Windows folder. Each record is written on its
 // own (open, append, flush, close) under one process-wide mutex; a record
-// whose file cannot be opened is dropped without trace.
+// whose file cannot be opened or written is dropped without trace, and no
+// operation ever throws.
 #ifndef RAVEN_LOG_SESSION_LOG_H
 #define RAVEN_LOG_SESSION_LOG_H
 
@@ -20,6 +21,11 @@ class CSessionLog {
                   unsigned long status);
   void WriteError(std::string section, std::string message,
                   const CException& exception);
+
+  // For the program's end: waits up to timeoutMs until no thread is inside
+  // a record and keeps every later one out, so the process can end without
+  // cutting a record in half. Never undone.
+  static void HoldForProcessEnd(unsigned long timeoutMs);
 
   // The file the records go to (folder and name joined); empty when the
   // joined path does not fit.

@@ -73,6 +73,58 @@ std::string CreateWorkFolder(const std::string& prefix, CSessionLog& log,
   return name.empty() ? std::string() : name + "\\";
 }
 
+namespace {
+
+// The shell's delete: for good (no Recycle Bin), without progress,
+// confirmation or error boxes. An error box would be modal and ownerless
+// once the wizard is gone, and a silent run from a deployment tool would
+// wait for a click that never comes; the failure is logged instead.
+const FILEOP_FLAGS kDeleteFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
+static_assert(kDeleteFlags == 0x0414, "flags Windows 2000 knows");
+// The shell packs its structures on 1 byte in 32-bit programs.
+static_assert(sizeof(void*) != 4 || sizeof(SHFILEOPSTRUCTA) == 30,
+              "SHFILEOPSTRUCTA must have its 32-bit layout");
+
+// While a just-ended setup program's image or a virus scanner still holds
+// a file, the deletion fails for a moment: retried this long.
+const DWORD kDeleteRetryMs = 2000;
+const DWORD kDeleteRetryPauseMs = 100;
+
+// SHFileOperationA returns either a Windows error code or one of its own
+// older codes (0x71..0x88, 0xB7, 0x402, 0x10000 and up), which collide with
+// unrelated Windows codes and texts. The log gets the Windows code that
+// says what happened.
+DWORD WindowsErrorOfShellResult(int result) {
+  switch (result) {
+    case 0x74:  // the root folder
+    case 0x78:  // access denied at the source
+      return ERROR_ACCESS_DENIED;
+    case 0x75:  // cancelled
+      return ERROR_CANCELLED;
+    case 0x79:  // path too deep
+    case 0x81:  // name too long
+    case 0xB7:  // beyond MAX_PATH
+      return ERROR_FILENAME_EXCED_RANGE;
+    case 0x7C:  // invalid paths
+      return ERROR_INVALID_NAME;
+    case 0x86: case 0x87: case 0x88:  // a read-only medium
+      return ERROR_WRITE_PROTECT;
+    case 0x402:  // "unknown error", typically a path that does not exist
+      return ERROR_PATH_NOT_FOUND;
+    default:
+      break;
+  }
+  if ((result >= 0x71 && result <= 0x88) || result >= 0x10000)
+    return ERROR_GEN_FAILURE;
+  return static_cast<DWORD>(result);
+}
+
+bool IsTransient(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
+}
+
+}  // namespace
+
 void DeleteWorkFolder(const std::string& path, CSessionLog& log) {
   log.WriteInfo(kSection, StrFormat("Deleting temp folder \"%s\"", path.c_str()));
   std::string folder = path;
@@ -81,18 +133,23 @@ void DeleteWorkFolder(const std::string& path, CSessionLog& log) {
   std::vector<char> list(folder.begin(), folder.end());
   list.push_back('\0');
   list.push_back('\0');
-  SHFILEOPSTRUCTA op = {};
-  op.hwnd = nullptr;
-  op.wFunc = FO_DELETE;
-  op.pFrom = list.data();
-  op.pTo = nullptr;
-  op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION;
   // The shell reports its failure in the result; GetLastError() is stale
   // after it (often 0, which would record a failed deletion as "success").
-  const int result = SHFileOperationA(&op);
-  if (result != 0) {
-    log.WriteError(kSection, "An error occured while deleting temp folder",
-                   static_cast<unsigned long>(result));
+  DWORD error = 0;
+  const DWORD start = GetTickCount();
+  for (;;) {
+    SHFILEOPSTRUCTA op = {};
+    op.hwnd = nullptr;
+    op.wFunc = FO_DELETE;
+    op.pFrom = list.data();
+    op.pTo = nullptr;
+    op.fFlags = kDeleteFlags;
+    error = WindowsErrorOfShellResult(SHFileOperationA(&op));
+    if (!IsTransient(error) || GetTickCount() - start >= kDeleteRetryMs) break;
+    Sleep(kDeleteRetryPauseMs);
+  }
+  if (error != 0) {
+    log.WriteError(kSection, "An error occured while deleting temp folder", error);
   } else {
     log.WriteInfo(kSection, "Temp folder successfully deleted");
   }

@@ -89,14 +89,23 @@ void CSetupWizardDlg::OnDownloadProgress(unsigned long received,
   RefreshControls();
 }
 
-// Results are not examined: without a program registered for web pages
-// the start fails and nothing opens, which is all the user could be told.
+// The page opens in the program registered for .htm files. Where no such
+// program is registered with an executable (a packaged default browser),
+// or that program does not start, the shell is handed the address itself and opens it as it opens any web
+// address; without that the manual-install step would be a dead end.
 void CSetupWizardDlg::OpenManualInstallPage() {
   std::string address = LoadResString(IDS_MANUAL_URL);
   char program[MAX_PATH] = {};
   DWORD size = MAX_PATH;
-  AssocQueryStringA(ASSOCF_INIT_DEFAULTTOSTAR | ASSOCF_REMAPRUNDLL,
-                    ASSOCSTR_EXECUTABLE, ".htm", "open", program, &size);
-  ShellExecuteA(nullptr, nullptr, program, address.c_str(), nullptr,
+  const HRESULT found =
+      AssocQueryStringA(ASSOCF_INIT_DEFAULTTOSTAR | ASSOCF_REMAPRUNDLL,
+                        ASSOCSTR_EXECUTABLE, ".htm", "open", program, &size);
+  // ShellExecuteA reports success as a value above 32.
+  if (SUCCEEDED(found) && program[0] != '\0' &&
+      reinterpret_cast<INT_PTR>(ShellExecuteA(nullptr, nullptr, program,
+                                              address.c_str(), nullptr,
+                                              SW_SHOWNORMAL)) > 32)
+    return;
+  ShellExecuteA(nullptr, nullptr, address.c_str(), nullptr, nullptr,
                 SW_SHOWNORMAL);
 }

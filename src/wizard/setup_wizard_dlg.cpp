@@ -27,8 +27,15 @@ CSetupWizardDlg::CSetupWizardDlg(HWND parent)
   log->WriteBegin();
   icon = LoadIconA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDI_MAINFRAME));
   workFolder = CreateWorkFolder(product, *log, &workFolderCreated_);
-  resources = new ResourceManager(*log);
-  resources->ExtractResources(workFolder);
+  try {
+    resources = new ResourceManager(*log);
+    resources->ExtractResources(workFolder);
+  } catch (...) {
+    // The destructor will not run: the folder this run made, with whatever
+    // was unpacked into it, is removed here, before start-up tells the user.
+    if (workFolderCreated_) DeleteWorkFolder(workFolder, *log);
+    throw;
+  }
   ResetDownloadParams();
   ResetProcessParams();
 }

@@ -106,6 +106,9 @@ void CSetupWizardDlg::ShowLicenceGroup(bool show) {
 
 void CSetupWizardDlg::NextStep() {
   log->WriteInfo(kSection, StrFormat("Seeking next step for step %d", step));
+  // A worker writes the status line the step's layout writes too: it is
+  // started only once the layout is in place.
+  void (CSetupWizardDlg::*startWorker)() = nullptr;
   switch (step) {
     case kWelcome:
       step = IsFrameworkMissing() ? kFrameworkRequired : kPreparingSetup;
@@ -117,17 +120,17 @@ void CSetupWizardDlg::NextStep() {
     case kLicenceAgreement:
       if (FileExists(RedistributableBesideProgram())) {
         step = kInstallingFramework;
-        StartFrameworkInstall();
+        startWorker = &CSetupWizardDlg::StartFrameworkInstall;
       } else {
         step = kDownloadingFramework;
-        StartFrameworkDownload();
+        startWorker = &CSetupWizardDlg::StartFrameworkDownload;
       }
       break;
     case kDownloadingFramework:
       if (downloadParams.statusCode >= 200 && downloadParams.statusCode <= 299 &&
           !downloadParams.failed) {
         step = kInstallingFramework;
-        StartFrameworkInstall();
+        startWorker = &CSetupWizardDlg::StartFrameworkInstall;
       } else {
         step = kDownloadFailed;
       }
@@ -137,12 +140,12 @@ void CSetupWizardDlg::NextStep() {
         step = kFrameworkInstallFailed;
       } else {
         step = kRunningSetup;
-        StartInstallation();
+        startWorker = &CSetupWizardDlg::StartInstallation;
       }
       break;
     case kPreparingSetup:
       step = kRunningSetup;
-      StartInstallation();
+      startWorker = &CSetupWizardDlg::StartInstallation;
       break;
     case kRunningSetup:
       EndDialog(IDOK);
@@ -165,6 +168,7 @@ void CSetupWizardDlg::NextStep() {
       break;
   }
   UpdateControls();
+  if (startWorker != nullptr) (this->*startWorker)();
   log->WriteInfo(kSection, StrFormat("New step reached : %d", step));
 }
 
@@ -203,6 +207,12 @@ void CSetupWizardDlg::OnCancelClicked() {
     case kDownloadFailed:
     case kFrameworkInstallFailed:
     case kManualFrameworkInstall:
+      EndDialog(IDCANCEL);
+      break;
+    case kPreparingSetup:
+      // Nothing runs yet: the timer would still start the setup program,
+      // from the folder the tear-down is about to delete.
+      KillTimer(m_hWnd, kStepTimer);
       EndDialog(IDCANCEL);
       break;
     default:

@@ -1,6 +1,5 @@
 // The real bootstrapper with the demo payload, on a machine that has the
-// framework: the wizard's way to the setup program, update mode, and a
-// Cancel that comes too late to stop the start.
+// framework: the wizard's way to the setup program and update mode.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -113,33 +112,6 @@ TEST_F(LaunchTest, UpdateSwitchRunsTheSetupProgramWithoutAWindow) {
   Press(IDCANCEL);
   ASSERT_TRUE(EndsSoon(30000));
   EXPECT_TRUE(e2e::ReadFileText(record_).empty()) << "the setup program was started";
-}
-
-TEST_F(LaunchTest, CancelWhilePreparingStillStartsTheProgramAndClosesTheWizard) {
-  Start("launch");
-  Press(IDOK);
-  ASSERT_TRUE(WaitText(IDC_STATUS_TEXT, Str(213)));
-  e2e::Click(wizard_, IDCANCEL);
-
-  std::string folder;
-  EXPECT_EQ(" ", StartedIn(&folder));
-  // The wizard is gone while the setup program goes on.
-  ASSERT_TRUE(EndsSoon(30000));
-  EXPECT_TRUE(e2e::WaitFor([] { return !e2e::SetupProgramWindows().empty(); }));
-
-  const std::string log = e2e::ReadLog();
-  EXPECT_TRUE(e2e::InOrder(log, {"Installation process successfully started",
-                                 "Deleting temp folder", "<end "}))
-      << log;
-  EXPECT_EQ(0, e2e::CountOf(log, "Installation terminated"));
-  // The folder the running program was started from cannot go: the
-  // failure is recorded, and what remains stays for the user.
-  EXPECT_TRUE(e2e::PathExists(folder));
-  EXPECT_TRUE(e2e::InOrder(log, {"Deleting temp folder",
-                                 "message=\"An error occured while deleting temp folder\""}))
-      << log;
-  e2e::CloseSetupPrograms();
-  e2e::RemoveTree(folder);
 }
 
 }  // namespace
