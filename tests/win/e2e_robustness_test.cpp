@@ -142,11 +142,14 @@ TEST_F(RobustnessTest, RunsEndByThemselvesWhenTheLogCannotBeWritten) {
 
 TEST_F(RobustnessTest, CancelWhilePreparingStartsNothingAndLeavesNothing) {
   HWND wizard = Start("launch");
+  // Next reaches step 5 within its own click; the Cancel queued behind it
+  // is taken before the step's one-second timer can fire, however slow
+  // the machine.
   e2e::Click(wizard, IDOK);
-  ASSERT_TRUE(LogHas("New step reached : 5"));
   e2e::Click(wizard, IDCANCEL);
   ASSERT_TRUE(run_.Wait(10000));
   const std::string log = e2e::ReadLog();
+  EXPECT_EQ(1, e2e::CountOf(log, "New step reached : 5")) << log;
   EXPECT_EQ(0, e2e::CountOf(log, "Seeking next step for step 5")) << log;
   EXPECT_EQ(0, e2e::CountOf(log, ">Creating process<")) << log;
   EXPECT_TRUE(e2e::InOrder(log, {"Temp folder successfully deleted", "<end "})) << log;
