@@ -1,6 +1,7 @@
-// Helpers for tests that start the real exe under Wine and drive it from
-// this process: processes, waits, windows, the log, the registry marks of
-// the framework, screenshots.
+// Helpers for programs that start the real exe under Wine and drive it from
+// outside: processes, waits, windows, the log, files the program may hold
+// open, the framework's marks, screenshots. No test framework in here: the
+// demo driver and the start-up benchmark link it too.
 #ifndef RAVEN_TESTS_WIN_SUPPORT_E2E_H
 #define RAVEN_TESTS_WIN_SUPPORT_E2E_H
 
@@ -21,7 +22,8 @@ std::string VariantExe(const std::string& variant);
 // A fixture program of the win32 tree: build\win32\tests\fixtures\<name>.
 std::string FixtureExe(const std::string& name);
 
-// Polls pred every 20 ms until it holds or timeoutMs passes.
+// Polls pred every 20 ms until it holds or timeoutMs passes; pred is asked
+// once more at the deadline, so a slow machine never loses a late success.
 bool WaitFor(const std::function<bool()>& pred, DWORD timeoutMs = 20000);
 
 class Process {
@@ -64,10 +66,14 @@ bool ButtonChecked(HWND dialog, int id);
 // Posts BM_CLICK (a sent one would block on a modal box it opens).
 void Click(HWND dialog, int id);
 
-// The session log in the Windows folder.
+// The session log in the Windows folder. The program opens it without
+// sharing for every record, so reads retry (see TryReadFile).
 std::string LogPath();
 std::string ReadLog();
 void DeleteLog();
+// Until the log holds `needle`: the way to wait for a record before
+// reading what precedes it.
+bool WaitForLog(const std::string& needle, DWORD timeoutMs = 20000);
 // The texts of the info records, in order, unescaped.
 std::vector<std::string> LogInfoTexts(const std::string& log);
 int CountOf(const std::string& haystack, const std::string& needle);
@@ -77,6 +83,11 @@ bool InOrder(const std::string& text, const std::vector<std::string>& needles);
 // The marks of an installed framework (registry value and folder).
 void SetFrameworkInstalled(bool installed);
 
+// Reads a whole file that another process may hold open without sharing:
+// a sharing violation is retried for up to timeoutMs. False only when the
+// file is missing (or stayed locked); an empty file reads as "" and true.
+bool TryReadFile(const std::string& path, std::string* text, DWORD timeoutMs = 10000);
+// TryReadFile's text, "" when missing.
 std::string ReadFileText(const std::string& path);
 bool WriteFileText(const std::string& path, const std::string& data);
 bool PathExists(const std::string& path);

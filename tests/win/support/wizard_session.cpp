@@ -9,24 +9,19 @@ namespace e2e {
 
 namespace {
 const char kSetupTitle[] = "Ravenstock Setup Program (demo)";
-const char kFrameworkProduct[] = "{0F482E6F-842E-40EF-8E3F-C770D0AFF0EB}";
-
 std::string ServerScratch() { return TempDir() + "loopback-server-scratch\\"; }
 }  // namespace
 
 std::string ExeString(const std::string& exe, UINT id) {
   HMODULE m = LoadLibraryExA(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   char buf[512] = {};
-  if (m != nullptr) {
-    LoadStringA(m, id, buf, sizeof buf);
-    FreeLibrary(m);
-  }
+  if (m != nullptr) LoadStringA(m, id, buf, sizeof buf);
+  if (m != nullptr) FreeLibrary(m);
   return buf;
 }
 
 void RemoveTree(const std::string& folder) {
-  std::string from = folder;
-  if (!from.empty() && from.back() == '\\') from.pop_back();
+  std::string from = folder.substr(0, folder.find_last_not_of('\\') + 1);
   from.push_back('\0');  // the list ends with two zeros
   SHFILEOPSTRUCTA op = {};
   op.wFunc = FO_DELETE;
@@ -46,8 +41,7 @@ std::string DemoRedistributable() { return BuildDir() + "\\win32\\demo\\dotnetfx
 
 std::vector<HWND> SetupProgramWindows() {
   std::vector<HWND> found;
-  HWND h = nullptr;
-  while ((h = FindWindowExA(nullptr, h, nullptr, kSetupTitle)) != nullptr)
+  for (HWND h = nullptr; (h = FindWindowExA(nullptr, h, nullptr, kSetupTitle)) != nullptr;)
     found.push_back(h);
   return found;
 }
@@ -57,10 +51,13 @@ void CloseSetupPrograms() {
   WaitFor([] { return SetupProgramWindows().empty(); }, 10000);
 }
 
-bool ReadSetupRecord(const std::string& file, std::string* commandLine,
-                     std::string* folder, DWORD timeoutMs) {
-  if (!WaitFor([&] { return !ReadFileText(file).empty(); }, timeoutMs)) return false;
-  std::string text = ReadFileText(file);
+bool ReadSetupRecord(const std::string& file, std::string* commandLine, std::string* folder,
+                     DWORD timeoutMs) {
+  // Whole once its first line has ended.
+  std::string text;
+  if (!WaitFor([&] { return (text = ReadFileText(file)).find('\n') != std::string::npos; },
+               timeoutMs))
+    return false;
   text = text.substr(0, text.find_first_of("\r\n"));
   const size_t tab = text.find('\t');
   if (tab == std::string::npos) return false;
@@ -71,7 +68,9 @@ bool ReadSetupRecord(const std::string& file, std::string* commandLine,
 
 void RemoveFrameworkPackage() {
   MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
-  MsiConfigureProductA(kFrameworkProduct, INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT);
+  for (const char* product : {"{0F482E6F-842E-40EF-8E3F-C770D0AFF0EB}",
+                              "{CE999845-B5D4-4DC0-AD94-77D6E05E1023}"})  // framework, restart
+    MsiConfigureProductA(product, INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT);
   SetFrameworkInstalled(false);
 }
 
@@ -110,9 +109,7 @@ void WizardSession::Serve(const std::string& options, const std::string& body) {
 }
 
 void WizardSession::PointProxyAt(unsigned short port) {
-  // The old setting goes first: it puts back what it found, which must not
-  // undo the new one.
-  proxy_.reset();
+  proxy_.reset();  // first: it puts back what it found
   proxy_.reset(new loopback::ProxySetting(port));
 }
 
@@ -147,21 +144,10 @@ void WizardSession::Press(int id) {
   Click(wizard_, id);
 }
 
-void WizardSession::GoToLicence() {
-  Press(IDOK);
-  ASSERT_TRUE(WaitFor([&] { return Visible(IDC_LICENSE); }));
-}
-
-void WizardSession::AcceptLicence() {
-  GoToLicence();
-  Click(wizard_, IDC_ACCEPT);
-  Press(IDOK);
-}
-
 void WizardSession::Shot(const std::string& name) {
   const std::string dir = BuildDir() + "\\screenshots";
   CreateDirectoryA(dir.c_str(), nullptr);
-  // Painted now (a cross-thread update waits for the paint), not later.
+  // A cross-thread update waits for the paint.
   RedrawWindow(wizard_, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
   EXPECT_TRUE(Screenshot(dir + "\\" + name + ".bmp", wizard_));
 }

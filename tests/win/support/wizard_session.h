@@ -1,7 +1,7 @@
 // The set-up every test of the real exe repeats: a clean log and framework
-// marks, environment variables for the fixture programs, a loopback server
-// reached as the proxy, and a tear-down that leaves no process, window or
-// file behind for the next test to trip over.
+// marks, environment variables for the stand-ins, a loopback server reached
+// as the proxy, and a tear-down that leaves no process, window or file
+// behind for the next test to trip over.
 #ifndef RAVEN_TESTS_WIN_SUPPORT_WIZARD_SESSION_H
 #define RAVEN_TESTS_WIN_SUPPORT_WIZARD_SESSION_H
 
@@ -30,26 +30,23 @@ std::string DemoRedistributable();
 // Top-level windows of the demo setup program, of any process.
 std::vector<HWND> SetupProgramWindows();
 void CloseSetupPrograms();
-// What the demo setup program recorded: its command line and current
-// folder, from the first line of `file` ("command<TAB>folder").
-bool ReadSetupRecord(const std::string& file, std::string* commandLine,
-                     std::string* folder, DWORD timeoutMs = 20000);
-// Uninstalls the test package of the stand-in and clears the marks.
+// What the demo setup program recorded in `file` ("command<TAB>folder").
+bool ReadSetupRecord(const std::string& file, std::string* commandLine, std::string* folder,
+                     DWORD timeoutMs = 20000);
+// Uninstalls the stand-in's test package and clears the marks.
 void RemoveFrameworkPackage();
 
 class WizardSession : public ::testing::Test {
- protected:
+ public:
   void SetUp() override;
   void TearDown() override;
 
-  // Set for the started exe (it inherits this process's environment);
-  // cleared in TearDown.
+  // Set for the started exe (it inherits this environment) until TearDown.
   void SetEnv(const char* name, const std::string& value);
   // A file under the temporary folder, deleted now and in TearDown.
   std::string ScratchFile(const std::string& name);
   // Serves `body` from the loopback server and makes it the proxy.
   void Serve(const std::string& options, const std::string& body = DemoRedistributable());
-  // Makes 127.0.0.1:port the proxy (an earlier setting is put back first).
   void PointProxyAt(unsigned short port);
   // Copies `source` beside the variant's exe as its redistributable.
   void PutBesideExe(const std::string& variant, const std::string& source);
@@ -65,9 +62,6 @@ class WizardSession : public ::testing::Test {
   bool WaitText(int id, const std::string& text, DWORD ms = 20000) const;
   // A click as a user could make it: only on an enabled button.
   void Press(int id);
-  // Welcome page to the licence, the framework being missing.
-  void GoToLicence();
-  void AcceptLicence();
   bool EndsSoon(DWORD ms = 20000) { return bootstrapper_.Wait(ms); }
   // Saves the wizard as <build>\screenshots\<name>.bmp.
   void Shot(const std::string& name);

@@ -1,0 +1,111 @@
+// The payload archive reader against tables written by hand (independent of
+// the writer under test), and the extraction order. Damaged streams and
+// hostile names are also driven end to end through the real exe.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "payload/archive_format.h"
+#include "payload/archive_order.h"
+
+using archive::Problem;
+using Bytes = std::vector<unsigned char>;
+using Names = std::vector<std::string>;
+
+namespace {
+
+void SetU32(Bytes* b, size_t at, uint32_t v) {
+  if (b->size() < at + 4) b->resize(at + 4);
+  for (int i = 0; i < 4; ++i) (*b)[at + i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+Bytes RawTable(const std::vector<std::pair<std::string, std::string>>& entries, uint32_t launch) {
+  Bytes t;
+  SetU32(&t, 0, static_cast<uint32_t>(entries.size()));
+  for (const auto& e : entries) {
+    SetU32(&t, t.size(), static_cast<uint32_t>(e.first.size()));
+    t.insert(t.end(), e.first.begin(), e.first.end());
+    SetU32(&t, t.size(), static_cast<uint32_t>(e.second.size()));
+    t.insert(t.end(), e.second.begin(), e.second.end());
+  }
+  SetU32(&t, t.size(), launch);
+  return t;
+}
+
+Problem Read(const Bytes& resource, archive::Table* table = nullptr) {
+  archive::Inflated inflated;
+  archive::Table scratch;
+  return archive::ReadArchive(resource.data(), resource.size(), &inflated,
+                              table != nullptr ? table : &scratch).problem;
+}
+
+Problem ReadTable(const Bytes& table) { return Read(archive::CompressTable(table)); }
+
+TEST(ArchiveFormat, RoundTripKeepsNamesDataAndLaunchEntry) {
+  const std::vector<archive::PackEntry> entries = {
+      {"setup.exe", {'M', 'Z', 0, 0x90}}, {"empty.txt", {}}, {"fr/r.dll", Bytes(70000, 0xAB)}};
+  const Bytes resource = archive::CompressTable(archive::BuildTable(entries, 2));
+  EXPECT_EQ(Bytes({'Z', 'C', 'S', 0}), Bytes(resource.begin(), resource.begin() + 4));
+  archive::Inflated inflated;
+  archive::Table table;
+  ASSERT_TRUE(archive::ReadArchive(resource.data(), resource.size(), &inflated, &table).ok());
+  EXPECT_EQ(4u + (8 + 9 + 4) + (8 + 9) + (8 + 8 + 70000) + 4, inflated.size);
+  ASSERT_EQ(3u, table.entries.size());
+  EXPECT_EQ(2u, table.launchIndex);
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const archive::Entry& e = table.entries[i];
+    EXPECT_EQ(entries[i].name, e.name);
+    EXPECT_EQ(entries[i].data,
+              Bytes(inflated.bytes.get() + e.offset, inflated.bytes.get() + e.offset + e.size));
+  }
+}
+
+TEST(ArchiveFormat, StreamsAndTablesThatDoNotAddUpAreInvalid) {
+  const Bytes table = RawTable({{"a.exe", "abc"}}, 0), good = archive::CompressTable(table);
+  Bytes tooSmall = good, longer = good, trailing = good;
+  SetU32(&tooSmall, 4, 10);  // the table does not fit the announced size
+  SetU32(&longer, 4, static_cast<uint32_t>(table.size() + 1000));  // a short inflation is fine
+  trailing.insert(trailing.end(), {1, 2, 3});  // so are bytes after the zlib stream
+  SetU32(&trailing, 8, static_cast<uint32_t>(trailing.size() - 12));
+  EXPECT_EQ(Problem::kInflateFailed, Read(tooSmall));
+  EXPECT_EQ(Problem::kNone, Read(longer));
+  EXPECT_EQ(Problem::kNone, Read(trailing));
+  Bytes longName = table, longData = table, hugeCount = table;
+  SetU32(&longName, 4, 1000);
+  SetU32(&longData, 13, 0xFFFFFFFFu);
+  SetU32(&hugeCount, 0, 0x20000000u);
+  for (const Bytes& t : {longName, longData, hugeCount, Bytes(table.begin(), table.end() - 4),
+                         Bytes{1, 0}})
+    EXPECT_EQ(Problem::kTableCut, ReadTable(t));
+  EXPECT_EQ(Problem::kLaunchIndex, ReadTable(RawTable({}, 0)));
+  EXPECT_EQ(Problem::kLaunchIndex, ReadTable(RawTable({{"a", "1"}, {"b", "2"}}, 2)));
+}
+
+TEST(ArchiveFormat, NamesThatLeaveTheFolderAreInvalid) {
+  for (const char* name : {"../x", "/x", "\\x", "C:x", "c:\\x", "a/../../x", "a\\..\\x", ".", "..",
+                           "", "a/.. /x", "a/.../x", "a//b", "dir/", "x.txt:stream"})
+    EXPECT_EQ(Problem::kBadName, ReadTable(RawTable({{"setup.exe", "MZ"}, {name, "d"}}, 0))) << name;
+  EXPECT_EQ(Problem::kBadName, ReadTable(RawTable({{std::string("a\0b", 3), "x"}}, 0)));
+  for (const char* name : {"setup.exe", "fr/x.dll", "a/b/c", ".hidden", "a..b", "...x"})
+    EXPECT_TRUE(archive::IsSafeName(name)) << name;
+}
+
+TEST(ArchiveOrder, FolderFilesFirstAndEveryFolderMadeBeforeUse) {
+  Names names = {"fr/b/z.txt", "setup.exe", "fr/a.dll", "b.txt", "fr/b/y.txt", "de/x.dll"};
+  std::string why;
+  ASSERT_TRUE(archive::OrderForExtraction(&names, &why)) << why;
+  EXPECT_EQ((Names{"b.txt", "setup.exe", "de/x.dll", "fr/a.dll", "fr/b/y.txt", "fr/b/z.txt"}),
+            names);
+  // Nothing lies directly in "a", so "a/b" can never be created.
+  Names emptyMiddle = {"setup.exe", "a/b/c.txt"};
+  EXPECT_FALSE(archive::OrderForExtraction(&emptyMiddle, &why));
+  EXPECT_NE(std::string::npos, why.find("\"a\"")) << why;
+  EXPECT_TRUE(archive::IsExtractableOrder({"A/x", "a/b/c.txt"}, &why)) << why;  // case-blind
+  EXPECT_FALSE(archive::IsExtractableOrder({"a/b/c.txt", "a/x"}, &why));
+  EXPECT_FALSE(archive::IsExtractableOrder({"a/x", "a/b/c/d"}, &why));
+  Names sameFile = {"Readme.txt", "setup.exe", "readme.txt"};
+  EXPECT_FALSE(archive::OrderForExtraction(&sameFile, &why));
+}
+
+}  // namespace

@@ -1,0 +1,125 @@
+// The small platform-free rules: switches, command lines, percentages, log
+// escaping, the digest that pins the redistributable.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <string>
+#include <vector>
+
+#include "app/bootstrap_command_line.h"
+#include "framework/install_command.h"
+#include "framework/sha256.h"
+#include "launcher/setup_command.h"
+#include "log/log_format.h"
+#include "wizard/progress_math.h"
+
+namespace {
+
+TEST(StartupSwitch, UpdateNeedsAPrefixAndTheWholeWordInAnyCase) {
+  const std::pair<std::vector<std::string>, int> cases[] = {
+      {{}, 0}, {{"/update"}, 1}, {{"-UPDATE"}, 1}, {{"/UpDaTe"}, 1}, {{"update"}, 0},
+      {{"/updates"}, 0}, {{"/updat"}, 0}, {{"/"}, 0}, {{"//update"}, 0},
+      {{"/upd\xC1te"}, 0},  // bytes above 0x7F never fold onto a letter
+      {{"file.txt", "/x", "-update", "/impersonated"}, 1}, {{"a", "b/impersonated"}, 0}};
+  for (const auto& c : cases) {
+    CBootStrapCommandLineInfo info;
+    ParseCommandLine(c.first, info);
+    EXPECT_EQ(c.second, info.update) << (c.first.empty() ? "" : c.first[0]);
+  }
+  EXPECT_EQ("a b/impersonated", RelaunchParameters("a b"));
+  EXPECT_TRUE(IsRelaunchedCopy(RelaunchParameters("")));
+  for (const char* tail : {"", "impersonated", "/impersonated x", "/IMPERSONATED"})
+    EXPECT_FALSE(IsRelaunchedCopy(tail)) << tail;
+}
+
+TEST(CommandLines, SetupAndUnpackLinesPassTheirPartsVerbatim) {
+  EXPECT_EQ(" ", SetupCommandLine(nullptr));
+  EXPECT_EQ(" \"C:\\a b\" -update/impersonated", SetupCommandLine("\"C:\\a b\" -update/impersonated"));
+  // Blanks, percent signs and long names are not format input.
+  const std::string folder = "C:\\a %s %d user\\" + std::string(300, 'x') + "\\dotnetfx\\";
+  EXPECT_EQ(" /q:a /c:\"msiexec /q /a netfx.msi TARGETDIR=\"\"" + folder + "\"\"\"",
+            FrameworkUnpackCommandLine(folder));
+}
+
+TEST(CommandLines, WorkingFolderCutsAtTheLastRealBackslash) {
+  // Lead bytes of the Japanese double-byte code page; second bytes include
+  // 0x5C, the backslash.
+  auto lead = [](unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); };
+  const std::string dbcs("C:\\\x95\x5C", 5);
+  const struct {
+    std::string path, folder;
+    bool (*lead)(unsigned char);
+  } cases[] = {{"C:\\Temp\\Rav1a\\setup.exe", "C:\\Temp\\Rav1a", nullptr},
+               {"C:\\Temp\\Rav1a\\bin/setup.exe", "C:\\Temp\\Rav1a", nullptr},
+               {"C:\\Temp\\Rav1a\\", "C:\\Temp\\Rav1a", nullptr},
+               {"setup.exe", "", nullptr}, {"\\setup.exe", "", nullptr},
+               {dbcs + "\\setup.exe", dbcs, lead}, {dbcs, "C:", lead},
+               {dbcs, std::string("C:\\\x95", 4), nullptr},
+               {std::string("C:\\dir\\\x95", 8), "C:\\dir", lead}};
+  for (const auto& c : cases) EXPECT_EQ(c.folder, WorkingFolderOf(c.path, c.lead)) << c.path;
+}
+
+TEST(Percentages, TruncateNeverDivideByZeroAndStayInRange) {
+  const unsigned cases[][3] = {{1, 1000, 0},         {999, 1000, 99},  {2, 3, 66},
+                               {65536, 0, 0},        {0x80000000u, 0xFFFFFFFFu, 50},
+                               {3000000000u, 4000000000u, 75}, {1500, 1000, 150},
+                               {0xFFFFFFFFu, 1, INT_MAX}};
+  for (const auto& c : cases) EXPECT_EQ(static_cast<int>(c[2]), PercentOf(c[0], c[1])) << c[0];
+  EXPECT_EQ(70, ExtendedUpperBound(100, -30));
+  EXPECT_EQ(INT_MAX, ExtendedUpperBound(INT_MAX - 5, 100));
+  EXPECT_EQ(INT_MIN, ExtendedUpperBound(INT_MIN + 5, -100));
+}
+
+TEST(LogFormat, EscapesAndFixedWidthStamps) {
+  EXPECT_EQ("a&lt;b &amp;lt; c&gt;d \"q\" 'a'", EscapeText("a<b &lt; c>d \"q\" 'a'"));
+  EXPECT_EQ("&quot;a&apos;b&lt;&amp;&gt;", EscapeAttribute("\"a'b<&>"));
+  std::tm tm = {};
+  tm.tm_year = 101;
+  tm.tm_mday = 2;
+  tm.tm_hour = 3;
+  tm.tm_min = 4;
+  tm.tm_sec = 5;
+  EXPECT_EQ("01/02/2001", FormatLogDate(tm));
+  EXPECT_EQ("03:04:05", FormatLogTime(tm));
+}
+
+const char kAbc[] = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+const char kMillionA[] = "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0";
+
+// A download arrives in pieces of any size: every split must give the
+// digest of the whole, at and around the block edge and the padding limit.
+TEST(Sha256, PublishedVectorsAndAnySplit) {
+  EXPECT_EQ(kAbc, Sha256Hex("abc", 3));
+  EXPECT_EQ("248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1",
+            Sha256Hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq", 56));
+  Sha256 sha;
+  const std::string thousand(1000, 'a');
+  for (int i = 0; i < 1000; ++i) sha.Update(thousand.data(), 1000);
+  EXPECT_EQ(kMillionA, sha.FinalHex());
+  EXPECT_EQ("e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855", sha.FinalHex());
+  std::string message;
+  for (int i = 0; i < 300; ++i) message += static_cast<char>(i * 37 + 11);
+  for (size_t total : {55u, 56u, 63u, 64u, 65u, 119u, 120u, 128u, 300u}) {
+    for (size_t piece : {1u, 63u, 64u, 65u}) {
+      for (size_t at = 0; at < total; at += piece)
+        sha.Update(message.data() + at, std::min(piece, total - at));
+      EXPECT_EQ(Sha256Hex(message.data(), total), sha.FinalHex()) << total << "/" << piece;
+    }
+  }
+}
+
+TEST(Sha256, OnlyAWellFormedEqualPinLetsAFileThrough) {
+  std::string upper = kAbc, bad = kAbc;
+  std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
+  bad[10] = 'g';
+  EXPECT_TRUE(DigestMatchesPin(kAbc, upper));
+  for (const std::string& pin : {std::string(), std::string(kAbc).substr(0, 63),
+                                 std::string(kAbc) + "0", std::string(kMillionA)})
+    EXPECT_FALSE(DigestMatchesPin(kAbc, pin)) << pin;
+  EXPECT_FALSE(DigestMatchesPin(bad, bad));
+  EXPECT_FALSE(DigestMatchesPin("", ""));
+}
+
+}  // namespace
