@@ -1,6 +1,5 @@
 // The payload archive reader against tables written by hand (independent of
-// the writer under test), and the extraction order. Damaged streams and
-// hostile names are also driven end to end through the real exe.
+// the writer under test), and the extraction order.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -33,14 +32,12 @@ Bytes RawTable(const std::vector<std::pair<std::string, std::string>>& entries, 
   return t;
 }
 
-Problem Read(const Bytes& resource, archive::Table* table = nullptr) {
+Problem ReadTable(const Bytes& table) {
+  const Bytes resource = archive::CompressTable(table);
   archive::Inflated inflated;
-  archive::Table scratch;
-  return archive::ReadArchive(resource.data(), resource.size(), &inflated,
-                              table != nullptr ? table : &scratch).problem;
+  archive::Table parsed;
+  return archive::ReadArchive(resource.data(), resource.size(), &inflated, &parsed).problem;
 }
-
-Problem ReadTable(const Bytes& table) { return Read(archive::CompressTable(table)); }
 
 TEST(ArchiveFormat, RoundTripKeepsNamesDataAndLaunchEntry) {
   const std::vector<archive::PackEntry> entries = {
@@ -61,28 +58,15 @@ TEST(ArchiveFormat, RoundTripKeepsNamesDataAndLaunchEntry) {
   }
 }
 
-TEST(ArchiveFormat, StreamsAndTablesThatDoNotAddUpAreInvalid) {
-  const Bytes table = RawTable({{"a.exe", "abc"}}, 0), good = archive::CompressTable(table);
-  Bytes tooSmall = good, longer = good, trailing = good;
-  SetU32(&tooSmall, 4, 10);  // the table does not fit the announced size
-  SetU32(&longer, 4, static_cast<uint32_t>(table.size() + 1000));  // a short inflation is fine
-  trailing.insert(trailing.end(), {1, 2, 3});  // so are bytes after the zlib stream
-  SetU32(&trailing, 8, static_cast<uint32_t>(trailing.size() - 12));
-  EXPECT_EQ(Problem::kInflateFailed, Read(tooSmall));
-  EXPECT_EQ(Problem::kNone, Read(longer));
-  EXPECT_EQ(Problem::kNone, Read(trailing));
-  Bytes longName = table, longData = table, hugeCount = table;
-  SetU32(&longName, 4, 1000);
+// Damaged streams and plain bad tables are driven end to end; these are the
+// table faults and names no embedded archive shows.
+TEST(ArchiveFormat, TablesThatDoNotAddUpAndNamesThatLeaveTheFolderAreInvalid) {
+  const Bytes table = RawTable({{"a.exe", "abc"}}, 0);
+  Bytes longData = table, hugeCount = table;
   SetU32(&longData, 13, 0xFFFFFFFFu);
   SetU32(&hugeCount, 0, 0x20000000u);
-  for (const Bytes& t : {longName, longData, hugeCount, Bytes(table.begin(), table.end() - 4),
-                         Bytes{1, 0}})
+  for (const Bytes& t : {longData, hugeCount, Bytes(table.begin(), table.end() - 4), Bytes{1, 0}})
     EXPECT_EQ(Problem::kTableCut, ReadTable(t));
-  EXPECT_EQ(Problem::kLaunchIndex, ReadTable(RawTable({}, 0)));
-  EXPECT_EQ(Problem::kLaunchIndex, ReadTable(RawTable({{"a", "1"}, {"b", "2"}}, 2)));
-}
-
-TEST(ArchiveFormat, NamesThatLeaveTheFolderAreInvalid) {
   for (const char* name : {"../x", "/x", "\\x", "C:x", "c:\\x", "a/../../x", "a\\..\\x", ".", "..",
                            "", "a/.. /x", "a/.../x", "a//b", "dir/", "x.txt:stream"})
     EXPECT_EQ(Problem::kBadName, ReadTable(RawTable({{"setup.exe", "MZ"}, {name, "d"}}, 0))) << name;

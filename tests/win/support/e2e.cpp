@@ -81,32 +81,17 @@ void Process::Kill() {
   }
 }
 
-namespace {
-struct FindData {
-  DWORD pid;
-  const char* title;
-  bool visibleOnly;
-  HWND found;
-};
-
-BOOL CALLBACK FindProc(HWND hwnd, LPARAM lp) {
-  FindData* d = reinterpret_cast<FindData*>(lp);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(hwnd, &pid);
-  char text[256] = {};
-  GetWindowTextA(hwnd, text, sizeof text);
-  if ((d->pid != 0 && pid != d->pid) || (d->visibleOnly && !IsWindowVisible(hwnd)) ||
-      GetWindow(hwnd, GW_OWNER) != nullptr || (d->title && std::strcmp(text, d->title) != 0))
-    return TRUE;
-  d->found = hwnd;
-  return FALSE;
-}
-}  // namespace
-
 HWND FindTopWindow(DWORD pid, const char* title, bool visibleOnly) {
-  FindData d = {pid, title, visibleOnly, nullptr};
-  EnumWindows(FindProc, reinterpret_cast<LPARAM>(&d));
-  return d.found;
+  for (HWND h = GetTopWindow(nullptr); h != nullptr; h = GetWindow(h, GW_HWNDNEXT)) {
+    DWORD p = 0;
+    GetWindowThreadProcessId(h, &p);
+    char text[256] = {};
+    GetWindowTextA(h, text, sizeof text);
+    if ((pid == 0 || p == pid) && (!visibleOnly || IsWindowVisible(h)) &&
+        GetWindow(h, GW_OWNER) == nullptr && (!title || std::strcmp(text, title) == 0))
+      return h;
+  }
+  return nullptr;
 }
 
 HWND WaitForWizard(DWORD pid, DWORD timeoutMs) {
@@ -258,20 +243,13 @@ void SetFrameworkInstalled(bool installed) {
   const std::string net = std::string(win) + "\\Microsoft.NET", fw = net + "\\Framework",
                     ver = fw + "\\v1.1.4322";
   HKEY k = nullptr;
-  if (!installed) {
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_WRITE, &k) == ERROR_SUCCESS) {
-      RegDeleteValueA(k, "4322");
-      RegCloseKey(k);
-    }
-    RemoveDirectoryA(ver.c_str());
-    return;
-  }
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_WRITE, nullptr, &k, nullptr) ==
-      ERROR_SUCCESS) {
-    RegSetValueExA(k, "4322", 0, REG_SZ, reinterpret_cast<const BYTE*>("3706-4322"), 10);
-    RegCloseKey(k);
-  }
-  for (const std::string& dir : {net, fw, ver}) CreateDirectoryA(dir.c_str(), nullptr);
+  RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_WRITE, nullptr, &k, nullptr);
+  if (installed) RegSetValueExA(k, "4322", 0, REG_SZ, reinterpret_cast<const BYTE*>("3706-4322"), 10);
+  else RegDeleteValueA(k, "4322");
+  if (k != nullptr) RegCloseKey(k);
+  for (const std::string& dir : {net, fw, ver})
+    if (installed) CreateDirectoryA(dir.c_str(), nullptr);
+  if (!installed) RemoveDirectoryA(ver.c_str());
 }
 
 std::string TempDir() {
