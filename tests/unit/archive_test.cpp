@@ -39,27 +39,8 @@ Problem ReadTable(const Bytes& table) {
   return archive::ReadArchive(resource.data(), resource.size(), &inflated, &parsed).problem;
 }
 
-TEST(ArchiveFormat, RoundTripKeepsNamesDataAndLaunchEntry) {
-  const std::vector<archive::PackEntry> entries = {
-      {"setup.exe", {'M', 'Z', 0, 0x90}}, {"empty.txt", {}}, {"fr/r.dll", Bytes(70000, 0xAB)}};
-  const Bytes resource = archive::CompressTable(archive::BuildTable(entries, 2));
-  EXPECT_EQ(Bytes({'Z', 'C', 'S', 0}), Bytes(resource.begin(), resource.begin() + 4));
-  archive::Inflated inflated;
-  archive::Table table;
-  ASSERT_TRUE(archive::ReadArchive(resource.data(), resource.size(), &inflated, &table).ok());
-  EXPECT_EQ(4u + (8 + 9 + 4) + (8 + 9) + (8 + 8 + 70000) + 4, inflated.size);
-  ASSERT_EQ(3u, table.entries.size());
-  EXPECT_EQ(2u, table.launchIndex);
-  for (size_t i = 0; i < entries.size(); ++i) {
-    const archive::Entry& e = table.entries[i];
-    EXPECT_EQ(entries[i].name, e.name);
-    EXPECT_EQ(entries[i].data,
-              Bytes(inflated.bytes.get() + e.offset, inflated.bytes.get() + e.offset + e.size));
-  }
-}
-
-// Damaged streams and plain bad tables are driven end to end; these are the
-// table faults and names no embedded archive shows.
+// Damaged streams, plain bad tables and the round trip are driven end to
+// end; these are the table faults and names no embedded archive shows.
 TEST(ArchiveFormat, TablesThatDoNotAddUpAndNamesThatLeaveTheFolderAreInvalid) {
   const Bytes table = RawTable({{"a.exe", "abc"}}, 0);
   Bytes longData = table, hugeCount = table;

@@ -13,15 +13,11 @@
 
 #include <algorithm>
 #include <fstream>
-#include <functional>
 #include <map>
-#include <memory>
 #include <sstream>
 
 #include "../fixtures/http_server/loopback_server.h"
 #include "framework/detection.h"
-#include "framework/redist_hash.h"
-#include "framework/sha256.h"
 #include "resource_ids.h"
 #include "support/e2e.h"
 
@@ -37,10 +33,10 @@ const char kGot[] = "Downloading .net : Resource downloaded";
 // What happened; anything not named must not have. kAsked: the web host
 // got exactly the request for the framework; kUnasked: no request at all.
 enum Outcome { kSetupRan = 1, kRedistRan = 2, kInstalled = 4, kErrors = 8, kKeepsFolder = 16,
-               kAsked = 32, kUnasked = 64 };
+               kAsked = 32, kUnasked = 64, kNoLog = 128 };
 
 class Scenario;
-using Check = std::function<void(Scenario&)>;
+using Check = std::function<void(Scenario&, HWND)>;  // with the message box, if any
 
 struct Row {
   std::string name, variant;
@@ -120,6 +116,14 @@ class Scenario : public ::testing::TestWithParam<Row> {
     }
   }
   void TearDown() override {
+    for (const auto& copy : Copies()) {
+      HANDLE h = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, copy.first);
+      if (h != nullptr && TerminateProcess(h, 1)) WaitForSingleObject(h, 5000);
+      if (h != nullptr) CloseHandle(h);
+    }
+    if (user_.hProcess != nullptr) CloseHandle(user_.hProcess);
+    if (!copy_.empty()) DeleteFileA(exe_.c_str());
+    RegDeleteKeyA(HKEY_CURRENT_USER, ("Software\\Wine\\AppDefaults\\" + copy_).c_str());
     bootstrapper_.Kill();
     CleanUp();
     proxy_.reset();
@@ -142,27 +146,37 @@ class Scenario : public ::testing::TestWithParam<Row> {
     return fresh;
   }
   std::string Record(const char* name) const { return e2e::ReadFileText(TempDir() + name); }
-  std::string Str(UINT id) const {
+  std::string Str(UINT id) const {  // from the exe's own string table
     HMODULE m = LoadLibraryExA(exe_.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     char buf[512] = {};
-    if (m != nullptr) LoadStringA(m, id, buf, sizeof buf);
-    if (m != nullptr) FreeLibrary(m);
+    if (m != nullptr && LoadStringA(m, id, buf, sizeof buf) >= 0) FreeLibrary(m);
     return buf;
   }
   std::string Text(int id) const { return e2e::ControlText(wizard_, id); }
   bool Visible(int id) const { return e2e::ControlVisible(wizard_, id); }
   bool Enabled(int id) const { return e2e::ControlEnabled(wizard_, id); }
   void Run(const Row& row);
+  std::map<DWORD, DWORD> Copies() const {  // running copies of the exe: id, parent's id
+    std::map<DWORD, DWORD> found;
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 e = {};
+    e.dwSize = sizeof e;
+    for (BOOL ok = Process32First(snap, &e); ok; ok = Process32Next(snap, &e))
+      if (!copy_.empty() && lstrcmpiA(e.szExeFile, copy_.c_str()) == 0)
+        found[e.th32ProcessID] = e.th32ParentProcessID;
+    CloseHandle(snap);
+    return found;
+  }
 
-  std::string exe_, setupCommand_, setupFolder_, log_;
+  std::string exe_, copy_, setupCommand_, setupFolder_, log_;
+  PROCESS_INFORMATION user_ = {};
   e2e::Process bootstrapper_;
   HWND wizard_ = nullptr;
 
  private:
   void Do(const Row& row, const std::string& action);
-  void SetOpener(const std::string& command) {
-    RegSetValueA(HKEY_CLASSES_ROOT, "htmlfile\\shell\\open\\command", REG_SZ, command.c_str(),
-                 static_cast<DWORD>(command.size()));
+  void SetOpener(const std::string& command) {  // the shell's program for web pages
+    RegSetValueA(HKEY_CLASSES_ROOT, "htmlfile\\shell\\open\\command", REG_SZ, command.c_str(), 0);
   }
   std::vector<std::string> before_, env_;
   std::string cwd_ = TempDir() + "scenario-cwd\\", opener_, beside_;
@@ -201,6 +215,32 @@ void Scenario::Do(const Row& row, const std::string& a) {
     RegQueryValueA(HKEY_CLASSES_ROOT, "htmlfile\\shell\\open\\command", old, &size);
     opener_ = old;
     SetOpener("\"" + e2e::FixtureExe("recorder.exe") + "\" \"%1\"");
+  } else if (a == "copy") {  // a name of its own: its processes apart, Wine's settings its own
+    copy_ = "RavCopy" + std::to_string(GetCurrentProcessId()) + ".exe";
+    exe_ = exe_.substr(0, exe_.rfind('\\') + 1) + copy_;
+    ASSERT_TRUE(CopyFileA(e2e::VariantExe(row.variant).c_str(), exe_.c_str(), FALSE));
+  } else if (a == "nt40") {  // the copy sees Windows NT 4.0
+    HKEY k = nullptr;
+    RegCreateKeyExA(HKEY_CURRENT_USER, ("Software\\Wine\\AppDefaults\\" + copy_).c_str(), 0,
+                    nullptr, 0, KEY_WRITE, nullptr, &k, nullptr);
+    ASSERT_EQ(0, RegSetValueExA(k, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("nt40"), 5));
+    RegCloseKey(k);
+  } else if (key == "user") {  // started with Administrators deny-only, as a user's token is
+    HANDLE token = nullptr, restricted = nullptr;
+    SID_IDENTIFIER_AUTHORITY nt = {SECURITY_NT_AUTHORITY};
+    PSID admins = nullptr;
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &token);
+    AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0,
+                             0, 0, 0, 0, &admins);
+    SID_AND_ATTRIBUTES deny = {admins, 0};
+    std::string line = "\"" + exe_ + "\" " + text;
+    EXPECT_TRUE(CreateRestrictedToken(token, 0, 1, &deny, 0, nullptr, 0, nullptr, &restricted) &&
+                CreateProcessAsUserA(restricted, exe_.c_str(), &line[0], nullptr, nullptr, FALSE,
+                                     0, nullptr, nullptr, &si, &user_));
+    for (HANDLE h : {token, restricted, user_.hThread}) CloseHandle(h);
+    FreeSid(admins);
   } else if (key == "start" || key == "launch") {  // with the wizard; without, in cwd_
     bootstrapper_ = e2e::Process(exe_, text, key == "start" ? "" : cwd_);
     ASSERT_TRUE(bootstrapper_.Started()) << exe_;
@@ -245,11 +285,6 @@ void Scenario::Do(const Row& row, const std::string& a) {
     const std::string target = log.substr(at, log.find('"', at) - at);
     EXPECT_NE(std::string::npos, target.find("\\dotnetfx.exe")) << log;
     EXPECT_FALSE(e2e::PathExists(target)) << target;
-  } else if (key == "shot") {  // <build>\screenshots\<value>.bmp, painted now
-    const std::string dir = e2e::BuildDir() + "\\screenshots";
-    CreateDirectoryA(dir.c_str(), nullptr);
-    RedrawWindow(wizard_, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    EXPECT_TRUE(e2e::Screenshot(dir + "\\" + value + ".bmp", wizard_));
   } else if (a == "hidden") {
     EXPECT_TRUE(e2e::WaitFor([&] { return !IsWindowVisible(wizard_); }));
   } else if (a == "stays") {
@@ -267,11 +302,16 @@ void Scenario::Do(const Row& row, const std::string& a) {
     if (a == "close") PostMessageA(SetupProgramWindows()[0], WM_CLOSE, 0, 0);
   } else if (a == "nowindow") {
     EXPECT_EQ(nullptr, e2e::FindTopWindow(bootstrapper_.Id(), "Ravenstock Setup", false));
-  } else if (key == "box") {
-    ASSERT_TRUE(e2e::WaitFor([&] { return (box = e2e::FindMessageBox(bootstrapper_.Id())); }));
+  } else if (key == "box") {  // of the started program, else of a copy the user's one started
+    ASSERT_TRUE(e2e::WaitFor([&] {
+      for (const auto& c : Copies())
+        if (c.first != user_.dwProcessId && box == nullptr) box = e2e::FindMessageBox(c.first);
+      if (bootstrapper_.Started()) box = e2e::FindMessageBox(bootstrapper_.Id());
+      return box != nullptr;
+    }));
     EXPECT_EQ(Str(id), e2e::MessageBoxText(box));
-    if (row.during) row.during(*this);
-    PostMessageA(box, WM_CLOSE, 0, 0);
+    if (row.during) row.during(*this, box);
+    e2e::Click(box, IDOK);
   } else if (key == "opened") {  // web pages opened so far
     ASSERT_TRUE(e2e::WaitFor([&] { return CountOf(Record("RECORDER_FILE"), "\r\n") == id; }));
   } else if (a == "fw") {
@@ -279,7 +319,7 @@ void Scenario::Do(const Row& row, const std::string& a) {
   } else if (a == "abort") {  // a worker's "cancelled" message, whatever the step
     PostMessageA(wizard_, WM_USER + 103, 0, 0);
   } else if (a == "x") {
-    row.during(*this);
+    row.during(*this, nullptr);
   } else {
     FAIL() << "unknown action";
   }
@@ -290,7 +330,8 @@ void Scenario::Run(const Row& row) {
   std::istringstream walk(row.walk);
   for (std::string action; !HasFatalFailure() && walk >> action;) Do(row, action);
   if (HasFatalFailure()) return;
-  ASSERT_TRUE(bootstrapper_.Wait(120000)) << "still running";
+  ASSERT_TRUE(bootstrapper_.Wait(120000) ||
+              WaitForSingleObject(user_.hProcess, 120000) == WAIT_OBJECT_0) << "still running";
 
   log_ = e2e::ReadLog();
   EXPECT_TRUE(InOrder(log_, row.log)) << log_;
@@ -298,7 +339,7 @@ void Scenario::Run(const Row& row) {
   EXPECT_TRUE((row.outcome & kErrors) || log_.find("<error ") == std::string::npos) << log_;
   EXPECT_TRUE(!(row.outcome & (kAsked | kUnasked)) ||
               server_.RequestLog() == (row.outcome & kAsked ? kRequest : "")) << server_.RequestLog();
-  EXPECT_EQ(!(row.outcome & kSetupRan), Record("SETUP_RECORD").empty());
+  EXPECT_EQ(row.outcome & kSetupRan ? 1 : 0, CountOf(Record("SETUP_RECORD"), "\n"));
   EXPECT_EQ(!(row.outcome & kRedistRan), Record("REDIST_RECORD").empty());
   EXPECT_EQ(!(row.outcome & kInstalled), IsFrameworkMissing());
   EXPECT_TRUE((row.outcome & kKeepsFolder) || Fresh().empty());
@@ -308,23 +349,23 @@ void Scenario::Run(const Row& row) {
   for (const std::string& dir : {temp, temp.substr(0, temp.rfind('\\', temp.size() - 2) + 1),
                                  std::string("C:\\")})
     EXPECT_TRUE(Files(dir + "raven-escape-").empty()) << dir;
-  if (row.after) row.after(*this);
+  EXPECT_EQ(!(row.outcome & kNoLog), e2e::PathExists(e2e::LogPath()));
+  if (row.after) row.after(*this, nullptr);
 }
 
 TEST_P(Scenario, Runs) { Run(GetParam()); }
 
 // Checks that do not fit a row's lists.
-void WelcomePage(Scenario& t) {
-  EXPECT_EQ(t.Str(IDS_PREPARING), t.Text(IDC_TITLE));
-  EXPECT_EQ(t.Str(IDS_WELCOME), t.Text(IDC_STATUS_TEXT));
-  EXPECT_EQ("", t.Text(IDC_DETAIL_TEXT));
+void WelcomePage(Scenario& t, HWND) {
+  EXPECT_EQ(t.Str(IDS_PREPARING) + "|" + t.Str(IDS_WELCOME) + "|",
+            t.Text(IDC_TITLE) + "|" + t.Text(IDC_STATUS_TEXT) + "|" + t.Text(IDC_DETAIL_TEXT));
   EXPECT_TRUE(t.Enabled(IDOK) && t.Enabled(IDCANCEL));
   for (int hidden : {IDC_PROGRESS, IDC_ERROR_TEXT, IDC_LICENSE, IDC_LICENSE_PROMPT, IDC_ACCEPT,
                      IDC_DECLINE})
     EXPECT_FALSE(t.Visible(hidden)) << "control " << hidden;
 }
 
-void LicencePage(Scenario& t) {
+void LicencePage(Scenario& t, HWND) {
   const std::string licence = e2e::ReadFileText(std::string(RAVEN_SOURCE_DIR) +
                                                 "/tests/fixtures/wizard/licence-crlf.txt");
   EXPECT_NE(std::string::npos, licence.find("\r\n"));
@@ -332,13 +373,13 @@ void LicencePage(Scenario& t) {
   EXPECT_TRUE(e2e::ButtonChecked(t.wizard_, IDC_DECLINE));
   EXPECT_FALSE(t.Enabled(IDOK));
   // The page keeps the title and status line it came with.
-  EXPECT_EQ(t.Str(IDS_PREPARING), t.Text(IDC_TITLE));
-  EXPECT_EQ(t.Str(IDS_FRAMEWORK_REQUIRED), t.Text(IDC_STATUS_TEXT));
+  EXPECT_EQ(t.Str(IDS_PREPARING) + "|" + t.Str(IDS_FRAMEWORK_REQUIRED),
+            t.Text(IDC_TITLE) + "|" + t.Text(IDC_STATUS_TEXT));
 }
 
 // Byte for byte in the new work folder, each file logged once with its
 // success, the folder's own files before those of its sub-folder.
-void PayloadLanded(Scenario& t) {
+void PayloadLanded(Scenario& t, HWND) {
   ASSERT_TRUE(e2e::WaitForLog("Resources extracted"));
   ASSERT_EQ(1u, t.Fresh().size());
   const std::string folder = t.Fresh()[0] + "\\", log = e2e::ReadLog();
@@ -366,61 +407,54 @@ void PayloadLanded(Scenario& t) {
 std::vector<Row> Rows() {
   const std::string frame = "application=\"Ravenstock\" session=\"BootStrap\"/>\r\n";
   const std::string licence = "start next licence accept next ";
+  const std::string installed = "Installing .net : Ok", step10 = "Updating controls for step 10";
   std::vector<Row> rows = {
-      {"WelcomePageThenCancel", "wizard", "start x shot:wizard-0-welcome cancel",
+      {"WelcomePageThenCancel", "wizard", "start x cancel",
        {"<begin ", frame, "Updating controls for step 0", "Controls updated", "<end ", frame},
        {"Seeking next step"}, 0, WelcomePage, nullptr},
-      {"CancelWhileFrameworkRequired", "wizard",
-       "start next S:205 disabled shot:wizard-1-framework-required cancel", {"<end "},
+      {"CancelWhileFrameworkRequired", "wizard", "start next S:205 disabled cancel", {"<end "},
        {"New step reached : 2"}, 0, nullptr, nullptr},
       {"WorkerCancelledMessageEndsTheDialog", "wizard", "start abort", {"<begin ", "<end "}, {},
        0, nullptr, nullptr},
       {"LicenceAfterOneSecondGatesNext", "wizard",
-       "start next licence after:700 x shot:wizard-2-licence accept enabled decline disabled cancel",
+       "start next licence after:700 x accept enabled decline disabled cancel",
        {"New step reached : 2"}, {}, 0, LicencePage, nullptr},
       {"LicenceEndsAtItsFirstZeroByte", "wizard-zero", "start next licence x cancel", {}, {}, 0,
-       [](Scenario& t) { EXPECT_EQ("Shown part of the licence.\r\nSecond line.", t.Text(IDC_LICENSE)); },
+       [](Scenario& t, HWND) { EXPECT_EQ("Shown part of the licence.\r\nSecond line.", t.Text(IDC_LICENSE)); },
        nullptr},
       {"RefusedDownloadLeadsToTheManualInstallation", "wizard",
-       "refused env:RAVEN_SETUP_AUTOCLOSE=1500 opener " + licence +
-           "T:218 E:216 shot:wizard-9-download-failed next T:Continue_Installation E:219 opened:1 "
-           "x shot:wizard-11-manual-install next opened:2 fw next setup disabled",
+       "refused env:RAVEN_SETUP_AUTOCLOSE=1500 opener " + licence + "T:218 E:216 next "
+       "T:Continue_Installation E:219 opened:1 x next opened:2 fw next setup disabled",
        {"Seeking next step for step 11", "Starting installation thread", "New step reached : 5"},
        {}, kSetupRan | kInstalled | kErrors,
-       [](Scenario& t) {
+       [](Scenario& t, HWND) {
          EXPECT_NE(std::string::npos, t.Record("RECORDER_FILE").find(" " + t.Str(304) + "\r\n"));
        },
-       [](Scenario& t) {  // Next could not start a second run
-         EXPECT_EQ(1, CountOf(t.Record("SETUP_RECORD"), "\n"));
-         EXPECT_EQ(1, CountOf(t.log_, "Starting installation thread"));
-       }},
+       [](Scenario& t, HWND) { EXPECT_EQ(1, CountOf(t.log_, "Starting installation thread")); }},
       // The install's end makes no step change of its own: only the layout.
       {"RedistributableThatIsNoProgram", "wizard-install",
-       "beside:text " + licence + "T:218 E:220 shot:wizard-10-install-failed cancel",
-       {"Updating controls for step 10"}, {"New step reached : 10"}, kErrors, nullptr,
-       [](Scenario& t) { EXPECT_EQ(1, CountOf(t.log_, "Updating controls for step 10")); }},
+       "beside:text " + licence + "T:218 E:220 cancel", {step10}, {"New step reached : 10"},
+       kErrors, nullptr, [=](Scenario& t, HWND) { EXPECT_EQ(1, CountOf(t.log_, step10)); }},
       {"DownloadInstallsWithProgress", "download",
-       "serve:--mode_slow_--piece_16384_--pause_60 env:RAVEN_REDIST_DELAY_MS=1500 "
-       "env:RAVEN_PACKAGE_PAUSE_MS=2500 env:RAVEN_SETUP_AUTOCLOSE=1000 " + licence +
-           "D:207 dl shot:wizard-3-downloading S:209 D:210 disabled shot:wizard-4-unpacking inst "
-           "inst:100 shot:wizard-4-installing",
+       "serve:--mode_slow_--piece_16384_--pause_60 env:RAVEN_REDIST_DELAY_MS=1500 env:RAVEN_"
+       "PACKAGE_PAUSE_MS=2500 env:RAVEN_SETUP_AUTOCLOSE=1000 " + licence +
+       "D:207 dl S:209 D:210 disabled inst inst:100",
        {"Starting .net installation thread", ".net installation process successfully started",
-        "Unpacking .net setup", ".net setup unpacked", ">Installing .net<",
-        "Installing .net : Ok", "Terminating .net installation thread"},
+        "Unpacking .net setup", ".net setup unpacked", ">Installing .net<", installed,
+        "Terminating .net installation thread"},
        {}, kAsked | kSetupRan | kRedistRan | kInstalled, nullptr,
-       [](Scenario& t) {  // the two workers' last records may interleave
+       [=](Scenario& t, HWND) {  // the two workers' last records may interleave
          EXPECT_TRUE(InOrder(t.log_, {"Downloading resource", kGot, "New step reached : 4",
                                       "Terminating .net download"}));
-         EXPECT_TRUE(InOrder(t.log_, {"Installing .net : Ok", "New step reached : 6"}));
+         EXPECT_TRUE(InOrder(t.log_, {installed, "New step reached : 6"}));
          EXPECT_TRUE(InOrder(t.log_, {"local file : \"", "\\dotnetfx.exe\"",
                                       "installation thread for : ", "\\dotnetfx.exe, "}));
-         EXPECT_EQ(0u, t.Record("REDIST_RECORD").find(" /q:a /c:\"msiexec /q /a netfx.msi TARGETDIR="));
+         EXPECT_EQ(0u, t.Record("REDIST_RECORD").find(" /q:a /c:\"msiexec /q /a netfx.msi "));
        }},
       {"DownloadWithoutLengthShowsZeroPercent", "download",
        "serve:--mode_slow-nolength_--piece_16384_--pause_40 env:RAVEN_REDIST_DELAY_MS=1000 "
        "env:RAVEN_SETUP_AUTOCLOSE=1000 " + licence + "dl-zero",
-       {kGot, "Installing .net : Ok"}, {}, kAsked | kSetupRan | kRedistRan | kInstalled, nullptr,
-       nullptr},
+       {kGot, installed}, {}, kAsked | kSetupRan | kRedistRan | kInstalled, nullptr, nullptr},
       // Cancel raises the worker's flag; the wizard ends once the worker has
       // seen it, its partial file closed so that the folder can go.
       {"CancelDuringTheDownload", "download",
@@ -428,31 +462,28 @@ std::vector<Row> Rows() {
        {"Downloading resource", kGot, "Temp folder successfully deleted"},
        {"New step reached : 4", "New step reached : 9"}, kAsked, nullptr, nullptr},
       {"RedistributableBesideFailsToUnpack", "download-beside",
-       "serve:--mode_ok env:RAVEN_REDIST_EXIT=1 beside:redist " + licence +
-           "T:218 E:220 enabled shot:wizard-10-unpack-failed cancel",
+       "serve:--mode_ok env:RAVEN_REDIST_EXIT=1 beside:redist " + licence + "T:218 E:220 enabled "
+       "cancel",
        {"New step reached : 2", "New step reached : 4", "Unpacking .net setup",
         ".net setup unpacked", "Terminating .net installation thread"},
        {"New step reached : 3", "download thread", ">Installing .net<"},
        kUnasked | kRedistRan | kErrors, nullptr,
-       [](Scenario& t) {  // started in the exe's own folder
+       [](Scenario& t, HWND) {  // started in the exe's own folder
          const std::string folder = t.exe_.substr(0, t.exe_.rfind('\\'));
          EXPECT_NE(std::string::npos, t.Record("REDIST_RECORD").find("\n" + folder + "\n"));
        }},
-      {"CancelDuringTheInstallation", "install",
-       "env:RAVEN_REDIST_PACKAGE=cancel env:RAVEN_PACKAGE_PAUSE_MS=3000 beside:redist " + licence +
-           "inst cancel",
+      {"CancelDuringTheInstallation", "install", "env:RAVEN_REDIST_PACKAGE=cancel "
+       "env:RAVEN_PACKAGE_PAUSE_MS=3000 beside:redist " + licence + "inst cancel",
        {">Installing .net<", "Error while installing .net", "status=\"1602\"",
         "Terminating .net installation thread"},
-       {"Installing .net : Ok", "Updating controls for step 10"}, kRedistRan | kErrors, nullptr,
-       nullptr},
+       {installed, step10}, kRedistRan | kErrors, nullptr, nullptr},
       {"InstallThatAsksForARestartFails", "install",
        "env:RAVEN_REDIST_PACKAGE=reboot beside:redist " + licence + "T:218 E:220 cancel",
-       {">Installing .net<", "Error while installing .net", "status=\"3010\"",
-        "Updating controls for step 10"},
-       {"Installing .net : Ok"}, kRedistRan | kErrors, nullptr, nullptr},
+       {">Installing .net<", "Error while installing .net", "status=\"3010\"", step10},
+       {installed}, kRedistRan | kErrors, nullptr, nullptr},
       {"HandsOverToTheSetupProgramAndCleansUp", "launch",
-       "fw start:alpha_beta S:204 next S:213 T:203 disabled shot:wizard-5-preparing S:214 "
-       "after:950 shot:wizard-6-running-setup started hidden stays close",
+       "fw start:alpha_beta S:204 next S:213 T:203 disabled S:214 after:950 started hidden stays "
+       "close",
        {"<begin ", "Creating temp folder", "Temp folder successfully created",
         "Extracting resources in ", "Creating file : ", "Resources extracted",
         "New step reached : 5", "Seeking next step for step 5",
@@ -461,10 +492,10 @@ std::vector<Row> Rows() {
         ">Installation terminated<", "Seeking next step for step 6", "Deleting temp folder",
         "Temp folder successfully deleted", "<end "},
        {}, kSetupRan | kInstalled, nullptr,
-       [](Scenario& t) {
+       [](Scenario& t, HWND) {
          EXPECT_EQ(" alpha beta", t.setupCommand_);
-         EXPECT_EQ(2, CountOf(t.log_, "<begin "));
-         EXPECT_EQ(2, CountOf(t.log_, "<end "));
+         EXPECT_EQ(std::make_pair(2, 2), std::make_pair(CountOf(t.log_, "<begin "),
+                                                        CountOf(t.log_, "<end ")));
        }},
       // Too late to stop the start: the program runs on, and its folder,
       // which cannot go, stays with the failure recorded.
@@ -472,13 +503,42 @@ std::vector<Row> Rows() {
        {"Installation process successfully started", "Deleting temp folder",
         "message=\"An error occured while deleting temp folder\"", "<end "},
        {"Installation terminated"}, kSetupRan | kInstalled | kErrors | kKeepsFolder, nullptr,
-       [](Scenario& t) {
+       [](Scenario& t, HWND) {
          EXPECT_EQ(" ", t.setupCommand_);
          EXPECT_TRUE(e2e::PathExists(t.setupFolder_));
          EXPECT_TRUE(e2e::WaitFor([] { return !SetupProgramWindows().empty(); }));
        }},
       {"WithoutAPrefixUpdateIsAnArgument", "launch", "fw start:update cancel", {"<end "}, {},
        kInstalled, nullptr, nullptr},
+      // An old Windows, and a user without administrator rights whose
+      // elevation, under Wine, yields none: a copy of the exe under a name of
+      // its own, so that its processes can be told apart.
+      {"OldWindowsGetsOnlyTheMessageAndNoLog", "plain", "copy nt40 launch box:200", {}, {},
+       kNoLog,
+       [](Scenario& t, HWND box) {  // no application name yet: the box has the exe's own
+         char caption[64] = {};
+         GetWindowTextA(box, caption, sizeof caption);
+         EXPECT_EQ(t.copy_.substr(0, t.copy_.size() - 4), caption);
+         EXPECT_EQ(nullptr, e2e::FindTopWindow(t.bootstrapper_.Id(), "Ravenstock Setup"));
+       },
+       nullptr},
+      // The copy relaunched knows itself by the marker on its arguments: it
+      // says so instead of relaunching again, while the first one waits.
+      {"NonAdministratorRelaunchesOnceAndTheUnelevatedCopyStops", "plain", "copy user:a_b box:202",
+       {}, {}, kNoLog,
+       [](Scenario& t, HWND) {
+         const std::map<DWORD, DWORD> copies = t.Copies();
+         ASSERT_EQ(2u, copies.size());
+         for (const auto& c : copies)
+           EXPECT_EQ(c.first == t.user_.dwProcessId ? GetCurrentProcessId() : t.user_.dwProcessId,
+                     c.second);
+         EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(t.user_.hProcess, 0));
+         EXPECT_EQ(nullptr, e2e::FindMessageBox(t.user_.dwProcessId));
+       },
+       nullptr},
+      {"NonAdministratorInUpdateModeIsNotRelaunched", "plain", "copy user:-UPDATE setup x close",
+       {"<begin ", "Installation terminated", "<end "}, {}, kSetupRan,
+       [](Scenario& t, HWND) { EXPECT_EQ(1u, t.Copies().size()); }, nullptr},
       {"PayloadLandsByteForByteAndCancelRemovesIt", "payload25", "start x cancel",
        {"Temp folder successfully created", "Loading resource : IDR_STORAGE", "Resources extracted",
         "Deleting temp folder", "Temp folder successfully deleted"},
@@ -490,7 +550,7 @@ std::vector<Row> Rows() {
                     {"Resources extracted", ">Creating process<", ">Installation terminated<",
                      "Temp folder successfully deleted", "<end "},
                     {"New step reached"}, kSetupRan | kInstalled, nullptr,
-                    [update](Scenario& t) { EXPECT_EQ(" " + update, t.setupCommand_); }});
+                    [update](Scenario& t, HWND) { EXPECT_EQ(" " + update, t.setupCommand_); }});
   // The web host's verdict is no error of the worker's; a cut body or
   // another file than the pinned one is. Nothing is ever started.
   for (std::string failure : {"404 --status_404", "500 --status_500", "Truncated --mode_truncated",
@@ -521,175 +581,16 @@ std::vector<Row> Rows() {
     rows.push_back({name, variant, "launch box:201",
                     {"section=\"ResourceManager\">Resource File Format is invalid<"},
                     {"Creating file : "}, kErrors | kKeepsFolder,
-                    [](Scenario& t) {
+                    [](Scenario& t, HWND) {
                       ASSERT_EQ(1u, t.Fresh().size());
                       EXPECT_TRUE(Files(t.Fresh()[0] + "\\").empty());
                     },
-                    [](Scenario& t) { EXPECT_EQ(1, CountOf(t.log_, "Format is invalid<")); }});
+                    [](Scenario& t, HWND) { EXPECT_EQ(1, CountOf(t.log_, "Format is invalid<")); }});
   }
   return rows;
 }
 
 INSTANTIATE_TEST_SUITE_P(E2e, Scenario, ::testing::ValuesIn(Rows()),
                          [](const ::testing::TestParamInfo<Row>& info) { return info.param.name; });
-
-// Start-up cases no row expresses: an old Windows, and a user without
-// administrator rights whose elevation, under Wine, yields none. Each runs
-// a copy of the plain exe under a name of its own, so its processes can be
-// told apart and Wine's per-exe settings reach it only.
-class Startup : public Scenario {
- protected:
-  void SetUp() override {
-    Scenario::SetUp();
-    name_ = "RavCopy" + std::to_string(GetCurrentProcessId()) + ".exe";
-    exe_ = e2e::BuildDir() + "\\e2e\\plain\\" + name_;
-    ASSERT_TRUE(CopyFileA(e2e::VariantExe("plain").c_str(), exe_.c_str(), FALSE));
-  }
-  void TearDown() override {
-    for (const auto& p : Copies()) {
-      HANDLE h = OpenProcess(PROCESS_TERMINATE, FALSE, p.first);
-      if (h != nullptr) TerminateProcess(h, 1);
-      if (h != nullptr) CloseHandle(h);
-    }
-    Scenario::TearDown();
-    RegDeleteKeyA(HKEY_CURRENT_USER, ("Software\\Wine\\AppDefaults\\" + name_).c_str());
-    DeleteFileA(exe_.c_str());
-  }
-  // Started with the Administrators group made deny-only, as a standard
-  // user's token is.
-  HANDLE StartAsUser(std::string tail) {
-    HANDLE token = nullptr, restricted = nullptr;
-    SID_IDENTIFIER_AUTHORITY nt = {SECURITY_NT_AUTHORITY};
-    PSID admins = nullptr;
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &token);
-    AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0,
-                             0, 0, 0, 0, &admins);
-    SID_AND_ATTRIBUTES deny = {admins, 0};
-    tail = "\"" + exe_ + "\" " + tail;
-    EXPECT_TRUE(CreateRestrictedToken(token, 0, 1, &deny, 0, nullptr, 0, nullptr, &restricted) &&
-                CreateProcessAsUserA(restricted, exe_.c_str(), &tail[0], nullptr, nullptr, FALSE,
-                                     0, nullptr, nullptr, &si, &pi));
-    for (HANDLE h : {token, restricted, pi.hThread}) CloseHandle(h);
-    FreeSid(admins);
-    first_ = pi.dwProcessId;
-    return pi.hProcess;
-  }
-  // The running copies: id and parent's id.
-  std::map<DWORD, DWORD> Copies() const {
-    std::map<DWORD, DWORD> found;
-    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    PROCESSENTRY32 e = {};
-    e.dwSize = sizeof e;
-    for (BOOL ok = Process32First(snap, &e); ok; ok = Process32Next(snap, &e))
-      if (lstrcmpiA(e.szExeFile, name_.c_str()) == 0) found[e.th32ProcessID] = e.th32ParentProcessID;
-    CloseHandle(snap);
-    return found;
-  }
-  // The command line from the process parameters: the only record of what
-  // the shell passed to a child this test did not start itself.
-  static std::string CommandLineOf(DWORD pid) {
-    typedef LONG(WINAPI * QueryFn)(HANDLE, int, void*, ULONG, ULONG*);
-    QueryFn query = reinterpret_cast<QueryFn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationProcess")));
-    struct { LONG status; BYTE* peb; ULONG_PTR rest[4]; } basic = {};
-    struct { USHORT length, maximum; DWORD buffer; } line = {};
-    DWORD params = 0;
-    std::wstring wide(2048, L'\0');
-    HANDLE h = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
-    if (query(h, 0, &basic, sizeof basic, nullptr) != 0 ||
-        !ReadProcessMemory(h, basic.peb + 0x10, &params, sizeof params, nullptr) ||
-        !ReadProcessMemory(h, reinterpret_cast<void*>(params + 0x40), &line, sizeof line, nullptr) ||
-        line.length >= wide.size() * 2 ||
-        !ReadProcessMemory(h, reinterpret_cast<void*>(line.buffer), &wide[0], line.length, nullptr))
-      line.length = 0;
-    CloseHandle(h);
-    return std::string(wide.begin(), wide.begin() + line.length / 2);  // ASCII paths
-  }
-  std::string name_;
-  DWORD first_ = 0;
-};
-
-TEST_F(Startup, OldWindowsGetsOnlyTheMessageAndNoLog) {
-  HKEY key = nullptr;
-  RegCreateKeyExA(HKEY_CURRENT_USER, ("Software\\Wine\\AppDefaults\\" + name_).c_str(), 0,
-                  nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
-  ASSERT_EQ(0, RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("nt40"), 5));
-  RegCloseKey(key);
-  bootstrapper_ = e2e::Process(exe_, "");
-  HWND box = nullptr;
-  ASSERT_TRUE(e2e::WaitFor([&] { return (box = e2e::FindMessageBox(bootstrapper_.Id())); }));
-  EXPECT_EQ("Ravenstock requires Windows 2000 or Windows XP in order to install.",
-            e2e::MessageBoxText(box));
-  // No application name yet: the box carries the exe's own name.
-  char caption[64] = {};
-  GetWindowTextA(box, caption, sizeof caption);
-  EXPECT_EQ(name_.substr(0, name_.size() - 4), caption);
-  EXPECT_EQ(nullptr, e2e::FindTopWindow(bootstrapper_.Id(), "Ravenstock Setup"));
-  e2e::Click(box, IDOK);
-  ASSERT_TRUE(bootstrapper_.Wait()) << "the process outlived its message box";
-  EXPECT_FALSE(e2e::PathExists(e2e::LogPath()));
-}
-
-TEST_F(Startup, NonAdministratorRelaunchesOnceAndTheUnelevatedCopyStops) {
-  HANDLE first = StartAsUser("a b");
-  // Wine's "runas" keeps the caller's token, so the child is no
-  // administrator either: it must say so instead of relaunching again.
-  HWND box = nullptr;
-  std::map<DWORD, DWORD> copies;
-  ASSERT_TRUE(e2e::WaitFor([&] {
-    for (const auto& p : copies = Copies())
-      if (p.first != first_ && (box = e2e::FindMessageBox(p.first))) return true;
-    return false;
-  }));
-  EXPECT_EQ("You must be logged on as an administrator to install Ravenstock.",
-            e2e::MessageBoxText(box));
-  ASSERT_EQ(2u, copies.size());
-  const DWORD child = copies.begin()->first == first_ ? copies.rbegin()->first : copies.begin()->first;
-  EXPECT_EQ(first_, copies[child]);
-  const std::string line = CommandLineOf(child);
-  EXPECT_EQ(line.size() - 17, line.find(" a b/impersonated")) << line;
-  // The first copy waits for the child and shows nothing of its own.
-  EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(first, 0));
-  EXPECT_EQ(nullptr, e2e::FindMessageBox(first_));
-  e2e::Click(box, IDOK);
-  // No third copy meanwhile: every one seen is one of the two.
-  EXPECT_TRUE(e2e::WaitFor([&] {
-    for (const auto& p : Copies()) EXPECT_EQ(1u, copies.count(p.first));
-    return WaitForSingleObject(first, 0) == WAIT_OBJECT_0;
-  })) << "the first copy did not end after its child";
-  EXPECT_FALSE(e2e::PathExists(e2e::LogPath()));
-  CloseHandle(first);
-}
-
-TEST_F(Startup, NonAdministratorInUpdateModeIsNotRelaunched) {
-  HANDLE first = StartAsUser("-UPDATE");
-  // Update mode runs the demo setup program at once; its Close ends the run.
-  EXPECT_TRUE(e2e::WaitFor([&] {
-    EXPECT_GE(1u, Copies().size());
-    for (HWND setup : SetupProgramWindows()) PostMessageA(setup, WM_CLOSE, 0, 0);
-    return WaitForSingleObject(first, 0) == WAIT_OBJECT_0;
-  }));
-  EXPECT_TRUE(InOrder(e2e::ReadLog(), {"<begin ", "Installation terminated", "<end "}));
-  CloseHandle(first);
-}
-
-// What make-bootstrapper pinned is what the program reads back: the demo
-// redistributable by default, the given hash otherwise; this program none.
-TEST(PinnedRedistHash, IsTheOneGivenToTheBuild) {
-  const std::string demo = e2e::ReadFileText(DemoRedist());
-  ASSERT_FALSE(demo.empty());
-  for (const auto& c : std::map<std::string, std::string>{
-           {"download", Sha256Hex(demo.data(), demo.size())},
-           {"download-otherpin", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"}}) {
-    HMODULE m = LoadLibraryExA(e2e::VariantExe(c.first).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    ASSERT_NE(nullptr, m) << c.first;
-    EXPECT_EQ(c.second, LoadPinnedRedistHash(m)) << c.first;
-    FreeLibrary(m);
-  }
-  EXPECT_EQ("", LoadPinnedRedistHash(GetModuleHandleA(nullptr)));
-}
 
 }  // namespace

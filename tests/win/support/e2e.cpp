@@ -22,7 +22,6 @@ std::string BuildDir() {
 std::string VariantExe(const std::string& variant) {
   return BuildDir() + "\\e2e\\" + variant + "\\Ravenstock_Setup.exe";
 }
-
 std::string FixtureExe(const std::string& name) {
   return BuildDir() + "\\win32\\tests\\fixtures\\" + name;
 }
@@ -53,14 +52,9 @@ Process::~Process() {
 
 Process::Process(Process&& o) noexcept { *this = std::move(o); }
 
-Process& Process::operator=(Process&& o) noexcept {
-  if (this != &o) {
-    if (process_ != nullptr) CloseHandle(process_);
-    process_ = o.process_;
-    pid_ = o.pid_;
-    o.process_ = nullptr;
-    o.pid_ = 0;
-  }
+Process& Process::operator=(Process&& o) noexcept {  // o closes what was here
+  std::swap(process_, o.process_);
+  std::swap(pid_, o.pid_);
   return *this;
 }
 
@@ -128,8 +122,7 @@ std::string ControlText(HWND dialog, int id) {
 }
 
 bool ControlVisible(HWND dialog, int id) {
-  HWND c = GetDlgItem(dialog, id);
-  return c != nullptr && (GetWindowLongA(c, GWL_STYLE) & WS_VISIBLE) != 0;
+  return (GetWindowLongA(GetDlgItem(dialog, id), GWL_STYLE) & WS_VISIBLE) != 0;
 }
 
 bool ControlEnabled(HWND dialog, int id) {
@@ -195,7 +188,6 @@ bool PathExists(const std::string& path) {
 }
 
 std::string ReadLog() { return ReadFileText(LogPath()); }
-
 void DeleteLog() { DeleteFileA(LogPath().c_str()); }
 
 bool WaitForLog(const std::string& needle, DWORD timeoutMs) {
@@ -254,8 +246,7 @@ void SetFrameworkInstalled(bool installed) {
 
 std::string TempDir() {
   char buf[MAX_PATH] = {};
-  GetTempPathA(MAX_PATH, buf);
-  return buf;
+  return std::string(buf, GetTempPathA(MAX_PATH, buf));
 }
 
 std::vector<std::string> WorkFolders() {
