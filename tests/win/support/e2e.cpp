@@ -111,9 +111,7 @@ std::string MessageBoxText(HWND box) { return ControlText(box, 0xFFFF); }
 std::string ControlText(HWND dialog, int id) {
   HWND c = GetDlgItem(dialog, id);
   DWORD_PTR len = 0, got = 0;
-  if (c == nullptr ||
-      !SendMessageTimeoutA(c, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &len))
-    return std::string();
+  if (!SendMessageTimeoutA(c, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &len)) return "";
   std::string text(len + 1, '\0');
   SendMessageTimeoutA(c, WM_GETTEXT, len + 1, reinterpret_cast<LPARAM>(&text[0]),
                       SMTO_ABORTIFHUNG, 5000, &got);
@@ -125,19 +123,16 @@ bool ControlVisible(HWND dialog, int id) {
   return (GetWindowLongA(GetDlgItem(dialog, id), GWL_STYLE) & WS_VISIBLE) != 0;
 }
 
-bool ControlEnabled(HWND dialog, int id) {
-  HWND c = GetDlgItem(dialog, id);
-  return c != nullptr && IsWindowEnabled(c);
-}
+bool ControlEnabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)); }
 
 bool ButtonChecked(HWND dialog, int id) {
   DWORD_PTR r = 0;
-  HWND c = GetDlgItem(dialog, id);
-  return c != nullptr && SendMessageTimeoutA(c, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 5000, &r) &&
-         r == BST_CHECKED;
+  return SendMessageTimeoutA(GetDlgItem(dialog, id), BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 5000,
+                             &r) && r == BST_CHECKED;
 }
 
 void Click(HWND dialog, int id) {
+  // Never with a null window: that would post to this thread instead.
   if (HWND c = GetDlgItem(dialog, id)) PostMessageA(c, BM_CLICK, 0, 0);
 }
 
@@ -168,8 +163,7 @@ bool TryReadFile(const std::string& path, std::string* text, DWORD timeoutMs) {
 
 std::string ReadFileText(const std::string& path) {
   std::string text;
-  TryReadFile(path, &text);
-  return text;
+  return TryReadFile(path, &text), text;
 }
 
 bool WriteFileText(const std::string& path, const std::string& data) {
@@ -236,7 +230,8 @@ void SetFrameworkInstalled(bool installed) {
                     ver = fw + "\\v1.1.4322";
   HKEY k = nullptr;
   RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_WRITE, nullptr, &k, nullptr);
-  if (installed) RegSetValueExA(k, "4322", 0, REG_SZ, reinterpret_cast<const BYTE*>("3706-4322"), 10);
+  const BYTE value[] = "3706-4322";
+  if (installed) RegSetValueExA(k, "4322", 0, REG_SZ, value, sizeof value);
   else RegDeleteValueA(k, "4322");
   if (k != nullptr) RegCloseKey(k);
   for (const std::string& dir : {net, fw, ver})
@@ -253,11 +248,9 @@ std::vector<std::string> WorkFolders() {
   std::vector<std::string> result;
   WIN32_FIND_DATAA fd;
   HANDLE h = FindFirstFileA((TempDir() + "Rav*").c_str(), &fd);
-  if (h == INVALID_HANDLE_VALUE) return result;
-  do {
+  for (BOOL ok = h != INVALID_HANDLE_VALUE; ok; ok = FindNextFileA(h, &fd))
     if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) result.push_back(TempDir() + fd.cFileName);
-  } while (FindNextFileA(h, &fd));
-  FindClose(h);
+  if (h != INVALID_HANDLE_VALUE) FindClose(h);
   return result;
 }
 

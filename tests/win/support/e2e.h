@@ -1,7 +1,5 @@
-// Helpers for programs that start the real exe under Wine and drive it from
-// outside: processes, waits, windows, the log, files the program may hold
-// open, the framework's marks, screenshots. No test framework in here: the
-// demo driver and the start-up benchmark link it too.
+// Helpers for programs that drive the real exe under Wine from outside. No
+// test framework in here: the demo driver and a benchmark link it too.
 #ifndef RAVEN_TESTS_WIN_SUPPORT_E2E_H
 #define RAVEN_TESTS_WIN_SUPPORT_E2E_H
 
@@ -21,10 +19,9 @@ std::string FixtureExe(const std::string& name);     // <build>\win32\tests\fixt
 // Polls pred every 20 ms until it holds or timeoutMs passes.
 bool WaitFor(const std::function<bool()>& pred, DWORD timeoutMs = 20000);
 
-class Process {
+class Process {  // commandTail follows the quoted program path after one blank
  public:
   Process() = default;
-  // commandTail follows the quoted program path after one blank.
   Process(const std::string& exe, const std::string& commandTail,
           const std::string& currentDir = std::string());
   ~Process();
@@ -42,11 +39,10 @@ class Process {
   DWORD pid_ = 0;
 };
 
-// An unowned top-level window of the process (the wizard: "Ravenstock Setup").
+// An unowned top-level window of the process; the wizard's is "Ravenstock Setup".
 HWND FindTopWindow(DWORD pid, const char* title, bool visibleOnly = true);
 HWND WaitForWizard(DWORD pid, DWORD timeoutMs = 30000);
-// A message box (#32770 owned by owner, or any of pid's when owner null).
-HWND FindMessageBox(DWORD pid, HWND owner = nullptr);
+HWND FindMessageBox(DWORD pid, HWND owner = nullptr);  // owned by owner, or any of pid's
 std::string MessageBoxText(HWND box);
 std::string ControlText(HWND dialog, int id);
 bool ControlVisible(HWND dialog, int id);
@@ -66,9 +62,8 @@ bool InOrder(const std::string& text, const std::vector<std::string>& needles);
 
 void SetFrameworkInstalled(bool installed);  // its registry value and folder
 
-// Reads a file another process may hold open without sharing, retrying a
-// sharing violation for up to timeoutMs. False when missing (or still
-// locked); an empty file is "" and true.
+// Reads a file another process may hold without sharing, retrying for up to
+// timeoutMs. False when missing (or still locked); an empty file is "", true.
 bool TryReadFile(const std::string& path, std::string* text, DWORD timeoutMs = 10000);
 std::string ReadFileText(const std::string& path);  // "" when missing
 bool WriteFileText(const std::string& path, const std::string& data);
