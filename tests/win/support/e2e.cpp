@@ -46,9 +46,7 @@ Process::Process(const std::string& exe, const std::string& commandTail,
   }
 }
 
-Process::~Process() {
-  if (process_ != nullptr) CloseHandle(process_);
-}
+Process::~Process() { if (process_ != nullptr) CloseHandle(process_); }
 
 Process::Process(Process&& o) noexcept { *this = std::move(o); }
 
