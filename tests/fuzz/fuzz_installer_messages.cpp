@@ -1,7 +1,5 @@
-// Installer message texts come from outside: whatever their bytes, the
-// handler reads only up to the terminating zero and keeps its state sane.
-// The first byte picks the message kind and the stop flag; the rest is the
-// text, copied into a buffer of exactly its size so overreads are caught.
+// Installer messages come from outside: whatever the text (after a byte that
+// picks kind and stop flag), the handler reads only up to its zero.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

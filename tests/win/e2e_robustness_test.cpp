@@ -1,6 +1,6 @@
 // The real bootstrapper where runs go wrong around it: a log that cannot be
-// written, Cancel before the launch, files held in the work folder, runs
-// that must leave no work folder, and no program registered for web pages.
+// written, files held in the work folder, runs that must leave no work
+// folder, and no program registered for web pages.
 // (A payload that fails to unpack is covered with every broken archive.)
 #include <windows.h>
 #include <shellapi.h>
@@ -138,22 +138,6 @@ TEST_F(RobustnessTest, RunsEndByThemselvesWhenTheLogCannotBeWritten) {
     EXPECT_TRUE(NewFolders().empty());
     RemoveLogLink();
   }
-}
-
-TEST_F(RobustnessTest, CancelWhilePreparingStartsNothingAndLeavesNothing) {
-  HWND wizard = Start("launch");
-  // Next reaches step 5 within its own click; the Cancel queued behind it
-  // is taken before the step's one-second timer can fire, however slow
-  // the machine.
-  e2e::Click(wizard, IDOK);
-  e2e::Click(wizard, IDCANCEL);
-  ASSERT_TRUE(run_.Wait(10000));
-  const std::string log = e2e::ReadLog();
-  EXPECT_EQ(1, e2e::CountOf(log, "New step reached : 5")) << log;
-  EXPECT_EQ(0, e2e::CountOf(log, "Seeking next step for step 5")) << log;
-  EXPECT_EQ(0, e2e::CountOf(log, ">Creating process<")) << log;
-  EXPECT_TRUE(e2e::InOrder(log, {"Temp folder successfully deleted", "<end "})) << log;
-  EXPECT_TRUE(NewFolders().empty());
 }
 
 TEST_F(RobustnessTest, UpdateRunsLeaveNoWorkFolder) {

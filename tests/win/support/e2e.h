@@ -1,6 +1,5 @@
-// Helpers for tests that start the real exe under Wine and drive it from
-// this process: processes, waits, windows, the log, the registry marks of
-// the framework, screenshots.
+// Helpers for programs that drive the real exe under Wine from outside. No
+// test framework in here: the demo driver and a benchmark link it too.
 #ifndef RAVEN_TESTS_WIN_SUPPORT_E2E_H
 #define RAVEN_TESTS_WIN_SUPPORT_E2E_H
 
@@ -12,31 +11,22 @@
 
 namespace e2e {
 
-// Windows form of a Unix path (Wine maps / to Z:\).
-std::string WinPath(const std::string& unixPath);
-// The build folder (RAVEN_BUILD) in Windows form, without trailing "\".
-std::string BuildDir();
-// Z:\...\build\e2e\<variant>\Ravenstock_Setup.exe
-std::string VariantExe(const std::string& variant);
-// A fixture program of the win32 tree: build\win32\tests\fixtures\<name>.
-std::string FixtureExe(const std::string& name);
+std::string WinPath(const std::string& unixPath);  // Wine maps / to Z:\ .
+std::string BuildDir();  // RAVEN_BUILD in Windows form, without trailing "\"
+std::string VariantExe(const std::string& variant);  // <build>\e2e\<variant>\...exe
+std::string FixtureExe(const std::string& name);     // <build>\win32\tests\fixtures\<name>
 
 // Polls pred every 20 ms until it holds or timeoutMs passes.
 bool WaitFor(const std::function<bool()>& pred, DWORD timeoutMs = 20000);
 
-class Process {
+class Process {  // commandTail follows the quoted program path after one blank
  public:
   Process() = default;
-  // commandTail is appended after the quoted program path with one blank
-  // (when not empty).
   Process(const std::string& exe, const std::string& commandTail,
           const std::string& currentDir = std::string());
   ~Process();
   Process(Process&& o) noexcept;
   Process& operator=(Process&& o) noexcept;
-  Process(const Process&) = delete;
-  Process& operator=(const Process&) = delete;
-
   bool Started() const { return process_ != nullptr; }
   DWORD Id() const { return pid_; }
   HANDLE Handle() const { return process_; }
@@ -49,44 +39,38 @@ class Process {
   DWORD pid_ = 0;
 };
 
-// Top-level windows of a process; the wizard is the unowned visible one
-// titled "Ravenstock Setup".
+// An unowned top-level window of the process; the wizard's is "Ravenstock Setup".
 HWND FindTopWindow(DWORD pid, const char* title, bool visibleOnly = true);
 HWND WaitForWizard(DWORD pid, DWORD timeoutMs = 30000);
-// A message box (#32770 owned by owner, or any of pid's when owner null).
-HWND FindMessageBox(DWORD pid, HWND owner = nullptr);
+HWND FindMessageBox(DWORD pid, HWND owner = nullptr);  // owned by owner, or any of pid's
 std::string MessageBoxText(HWND box);
-
 std::string ControlText(HWND dialog, int id);
 bool ControlVisible(HWND dialog, int id);
 bool ControlEnabled(HWND dialog, int id);
 bool ButtonChecked(HWND dialog, int id);
-// Posts BM_CLICK (a sent one would block on a modal box it opens).
-void Click(HWND dialog, int id);
+void Click(HWND dialog, int id);  // posted: a sent one would block on a box it opens
 
-// The session log in the Windows folder.
+// The session log. The program holds it without sharing for each record:
+// reads retry (TryReadFile), and WaitForLog waits for the record itself.
 std::string LogPath();
 std::string ReadLog();
 void DeleteLog();
-// The texts of the info records, in order, unescaped.
-std::vector<std::string> LogInfoTexts(const std::string& log);
+bool WaitForLog(const std::string& needle, DWORD timeoutMs = 20000);
+std::vector<std::string> LogInfoTexts(const std::string& log);  // unescaped, in order
 int CountOf(const std::string& haystack, const std::string& needle);
-// True when each needle occurs after the previous one.
 bool InOrder(const std::string& text, const std::vector<std::string>& needles);
 
-// The marks of an installed framework (registry value and folder).
-void SetFrameworkInstalled(bool installed);
+void SetFrameworkInstalled(bool installed);  // its registry value and folder
 
-std::string ReadFileText(const std::string& path);
+// Reads a file another process may hold without sharing, retrying for up to
+// timeoutMs. False when missing (or still locked); an empty file is "", true.
+bool TryReadFile(const std::string& path, std::string* text, DWORD timeoutMs = 10000);
+std::string ReadFileText(const std::string& path);  // "" when missing
 bool WriteFileText(const std::string& path, const std::string& data);
 bool PathExists(const std::string& path);
-// The user's temporary folder, ending in a backslash.
-std::string TempDir();
-// Folders under TempDir() whose names begin with "Rav".
-std::vector<std::string> WorkFolders();
-
-// Saves the screen (or one window when given) as a 24-bit BMP.
-bool Screenshot(const std::string& bmpPath, HWND window = nullptr);
+std::string TempDir();                   // ends in "\"
+std::vector<std::string> WorkFolders();  // folders in TempDir() named Rav*
+bool Screenshot(const std::string& bmpPath, HWND window = nullptr);  // 24-bit BMP
 
 }  // namespace e2e
 

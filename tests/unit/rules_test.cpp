@@ -1,0 +1,283 @@
+// The platform-free rules: the switch, the working folder, percentages, log
+// escaping, the pin check (downloads in pieces are hashed end to end), the
+// archive's table and names against tables written by hand (independent of
+// the writer), the extraction order, the installer's progress messages.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/bootstrap_command_line.h"
+#include "framework/installer_progress.h"
+#include "framework/sha256.h"
+#include "launcher/setup_command.h"
+#include "log/log_format.h"
+#include "payload/archive_format.h"
+#include "payload/archive_order.h"
+#include "wizard/progress_math.h"
+
+namespace {
+
+using archive::Problem;
+using Bytes = std::vector<unsigned char>;
+using Names = std::vector<std::string>;
+
+// The exe's own switch and relaunch marker; the plain cases run end to end.
+TEST(StartupSwitch, OnlyTheWholeWordAfterOnePrefixInAnyAsciiCase) {
+  for (const char* arg : {"/UpDaTe", "/updates", "/updat", "/", "//update", "/upd\xC1te"}) {
+    CBootStrapCommandLineInfo info;
+    ParseCommandLine({"file.txt", arg, "/impersonated"}, info);
+    EXPECT_EQ(std::string(arg) == "/UpDaTe", info.update != 0) << arg;
+  }
+  EXPECT_EQ("a b/impersonated", RelaunchParameters("a b"));
+  for (const char* tail : {"", "impersonated", "/impersonated x", "/IMPERSONATED"})
+    EXPECT_FALSE(IsRelaunchedCopy(tail)) << tail;
+}
+
+TEST(CommandLines, WorkingFolderCutsAtTheLastRealBackslash) {
+  // Lead bytes of the Japanese double-byte code page; second bytes include
+  // 0x5C, the backslash.
+  auto lead = [](unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); };
+  const std::string dbcs("C:\\\x95\x5C", 5);
+  const struct {
+    std::string path, folder;
+    bool (*lead)(unsigned char);
+  } cases[] = {{"C:\\Temp\\Rav1a\\setup.exe", "C:\\Temp\\Rav1a", nullptr},
+               {"C:\\Temp\\Rav1a\\bin/setup.exe", "C:\\Temp\\Rav1a", nullptr},
+               {"C:\\Temp\\Rav1a\\", "C:\\Temp\\Rav1a", nullptr},
+               {"setup.exe", "", nullptr}, {"\\setup.exe", "", nullptr},
+               {dbcs + "\\setup.exe", dbcs, lead}, {dbcs, "C:", lead},
+               {dbcs, std::string("C:\\\x95", 4), nullptr},
+               {std::string("C:\\dir\\\x95", 8), "C:\\dir", lead}};
+  for (const auto& c : cases) EXPECT_EQ(c.folder, WorkingFolderOf(c.path, c.lead)) << c.path;
+}
+
+TEST(Percentages, TruncateNeverDivideByZeroAndStayInRange) {
+  const unsigned cases[][3] = {{1, 1000, 0},         {999, 1000, 99},  {2, 3, 66},
+                               {65536, 0, 0},        {0x80000000u, 0xFFFFFFFFu, 50},
+                               {3000000000u, 4000000000u, 75}, {1500, 1000, 150},
+                               {0xFFFFFFFFu, 1, INT_MAX}};
+  for (const auto& c : cases) EXPECT_EQ(static_cast<int>(c[2]), PercentOf(c[0], c[1])) << c[0];
+  EXPECT_EQ(70, ExtendedUpperBound(100, -30));
+  EXPECT_EQ(INT_MAX, ExtendedUpperBound(INT_MAX - 5, 100));
+  EXPECT_EQ(INT_MIN, ExtendedUpperBound(INT_MIN + 5, -100));
+}
+
+TEST(LogFormat, EscapesAndFixedWidthStamps) {
+  EXPECT_EQ("a&lt;b &amp;lt; c&gt;d \"q\" 'a'", EscapeText("a<b &lt; c>d \"q\" 'a'"));
+  EXPECT_EQ("&quot;a&apos;b&lt;&amp;&gt;", EscapeAttribute("\"a'b<&>"));
+  std::tm tm = {};
+  tm.tm_year = 101, tm.tm_mday = 2, tm.tm_hour = 3, tm.tm_min = 4, tm.tm_sec = 5;
+  EXPECT_EQ("01/02/2001", FormatLogDate(tm));
+  EXPECT_EQ("03:04:05", FormatLogTime(tm));
+}
+
+const char kAbc[] = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+
+TEST(Sha256, OnlyAWellFormedEqualPinLetsAFileThrough) {
+  std::string upper = kAbc, bad = kAbc;
+  std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
+  bad[10] = 'g';
+  EXPECT_TRUE(DigestMatchesPin(kAbc, upper));
+  for (const std::string& pin : {std::string(), std::string(kAbc).substr(0, 63),
+                                 std::string(kAbc) + "0", std::string(64, 'a')})
+    EXPECT_FALSE(DigestMatchesPin(kAbc, pin)) << pin;
+  EXPECT_FALSE(DigestMatchesPin(bad, bad));
+  EXPECT_FALSE(DigestMatchesPin("", ""));
+}
+
+
+void SetU32(Bytes* b, size_t at, uint32_t v) {
+  if (b->size() < at + 4) b->resize(at + 4);
+  for (int i = 0; i < 4; ++i) (*b)[at + i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+Bytes RawTable(const std::vector<std::pair<std::string, std::string>>& entries, uint32_t launch) {
+  Bytes t;
+  SetU32(&t, 0, static_cast<uint32_t>(entries.size()));
+  for (const auto& e : entries) {
+    SetU32(&t, t.size(), static_cast<uint32_t>(e.first.size()));
+    t.insert(t.end(), e.first.begin(), e.first.end());
+    SetU32(&t, t.size(), static_cast<uint32_t>(e.second.size()));
+    t.insert(t.end(), e.second.begin(), e.second.end());
+  }
+  SetU32(&t, t.size(), launch);
+  return t;
+}
+
+Problem ReadTable(const Bytes& table) {
+  const Bytes resource = archive::CompressTable(table);
+  archive::Inflated inflated;
+  archive::Table parsed;
+  return archive::ReadArchive(resource.data(), resource.size(), &inflated, &parsed).problem;
+}
+
+// Damaged streams, plain bad tables and the round trip are driven end to
+// end; these are the table faults and names no embedded archive shows.
+TEST(ArchiveFormat, TablesThatDoNotAddUpAndNamesThatLeaveTheFolderAreInvalid) {
+  const Bytes table = RawTable({{"a.exe", "abc"}}, 0);
+  Bytes longData = table, hugeCount = table;
+  SetU32(&longData, 13, 0xFFFFFFFFu);
+  SetU32(&hugeCount, 0, 0x20000000u);
+  for (const Bytes& t : {longData, hugeCount, Bytes(table.begin(), table.end() - 4), Bytes{1, 0}})
+    EXPECT_EQ(Problem::kTableCut, ReadTable(t));
+  for (const char* name : {"../x", "/x", "\\x", "C:x", "c:\\x", "a/../../x", "a\\..\\x", ".", "..",
+                           "", "a/.. /x", "a/.../x", "a//b", "dir/", "x.txt:stream"})
+    EXPECT_EQ(Problem::kBadName, ReadTable(RawTable({{"setup.exe", "M"}, {name, "d"}}, 0))) << name;
+  EXPECT_EQ(Problem::kBadName, ReadTable(RawTable({{std::string("a\0b", 3), "x"}}, 0)));
+  for (const char* name : {"setup.exe", "fr/x.dll", "a/b/c", ".hidden", "a..b", "...x"})
+    EXPECT_TRUE(archive::IsSafeName(name)) << name;
+}
+
+TEST(ArchiveOrder, FolderFilesFirstAndEveryFolderMadeBeforeUse) {
+  Names names = {"fr/b/z.txt", "setup.exe", "fr/a.dll", "b.txt", "fr/b/y.txt", "de/x.dll"};
+  std::string why;
+  ASSERT_TRUE(archive::OrderForExtraction(&names, &why)) << why;
+  EXPECT_EQ((Names{"b.txt", "setup.exe", "de/x.dll", "fr/a.dll", "fr/b/y.txt", "fr/b/z.txt"}),
+            names);
+  // Nothing lies directly in "a", so "a/b" can never be created.
+  Names emptyMiddle = {"setup.exe", "a/b/c.txt"};
+  EXPECT_FALSE(archive::OrderForExtraction(&emptyMiddle, &why));
+  EXPECT_NE(std::string::npos, why.find("\"a\"")) << why;
+  EXPECT_TRUE(archive::IsExtractableOrder({"A/x", "a/b/c.txt"}, &why)) << why;  // case-blind
+  EXPECT_FALSE(archive::IsExtractableOrder({"a/b/c.txt", "a/x"}, &why));
+  EXPECT_FALSE(archive::IsExtractableOrder({"a/x", "a/b/c/d"}, &why));
+  Names sameFile = {"Readme.txt", "setup.exe", "readme.txt"};
+  EXPECT_FALSE(archive::OrderForExtraction(&sameFile, &why));
+}
+
+
+// Notes every call and keeps a bar that clamps like the real control.
+class Sink : public InstallerProgressSink {
+ public:
+  void SetProgress(int position, int maximum) override {
+    Note("set " + std::to_string(position) + "/" + std::to_string(upper = maximum), position);
+  }
+  void SetProgressStep(int s) override { Note("step " + std::to_string(step = s), pos); }
+  void StepProgress() override { Note("stepit", 1LL * pos + step); }
+  void OffsetProgress(int d) override { Note("offset " + std::to_string(d), 1LL * pos + d); }
+  void ExtendProgressRange(int n) override {
+    upper += n;
+    Note("extend " + std::to_string(n), pos);
+  }
+  void SetDetailText(const std::string& t) override { Note("detail [" + t + "]", pos); }
+  void EnableCancelButton(bool on) override { Note(on ? "cancel on" : "cancel off", pos); }
+  int ShowMessageBox(const char* text, const char* caption, std::uint32_t style,
+                     std::uint16_t lang) override {  // IDRETRY goes back unchanged
+    return Note(std::string(caption) + " [" + text + "] " + std::to_string(style) + " " +
+                std::to_string(lang), pos), 4;
+  }
+  void Note(const std::string& call, long long p) {
+    calls.push_back(call);
+    pos = static_cast<int>(p < 0 ? 0 : p > upper ? upper : p);
+  }
+  std::string Last() const { return calls.empty() ? "" : calls.back(); }
+  std::vector<std::string> calls;
+  int upper = 100, step = 10, pos = 0;
+};
+
+// A copy in a buffer of exactly its size, so the address sanitizer catches
+// any read past the terminating zero.
+std::unique_ptr<char[]> Exact(const char* text) {
+  std::unique_ptr<char[]> copy(new char[std::strlen(text) + 1]);
+  std::strcpy(copy.get(), text);
+  return copy;
+}
+
+class InstallerProgressTest : public ::testing::Test {
+ protected:
+  int Send(std::uint32_t type, const char* text, bool stop = false) {
+    return state.Handle(type, Exact(text).get(), stop, sink);
+  }
+  int Progress(const char* text, bool stop = false) { return Send(kInstallProgress, text, stop); }
+  InstallerProgress state;
+  Sink sink;
+};
+
+TEST_F(InstallerProgressTest, ResetsStartEmptyOrFullByDirectionAndScript) {
+  Progress("1: 0 2: 1000 3: 0 4: 1 ");
+  EXPECT_TRUE(state.ScriptInProgress() && sink.Last() == "set 0/1000");
+  // The script flag of the previous reset decides: this one starts full.
+  Progress("1: 0 2: 500 3: 0 4: 0 ");
+  EXPECT_EQ(500, sink.pos);
+  Progress("1: 0 2: 300 3: 0 4: 0 ");
+  EXPECT_EQ("set 0/300", sink.Last());
+  // Backward: full, and reports move back.
+  Progress("1: 0 2: 200 3: 1 4: 0 ");
+  EXPECT_TRUE(sink.pos == 200 && !state.Forward());
+  Progress("1: 2 2: 50 ");
+  EXPECT_EQ("offset -50", sink.Last());
+  EXPECT_EQ(150, sink.pos);
+}
+
+TEST_F(InstallerProgressTest, BeforeAResetOnlyAdditionsActThenActionDataStepsWhenAsked) {
+  EXPECT_EQ(kInstallerOk, Progress("1: 2 2: 10 "));
+  Send(kInstallActionStart, "Action 12:00:00: InstallFiles. Copying files");
+  Send(kInstallActionData, "x");
+  Progress("1: 3 2: 100 ");
+  EXPECT_EQ(std::vector<std::string>{"extend 100"}, sink.calls);
+  Progress("1: 0 2: 100 3: 0 4: 0 ");
+  Progress("1: 1 2: 5 3: 1 ");
+  EXPECT_EQ("step 5", sink.Last());
+  for (int i = 0; i < 3; ++i) Send(kInstallActionData, "File: a.dll");
+  EXPECT_EQ(15, sink.pos);
+  Progress("1: 1 2: 5 3: 0 ");
+  const size_t before = sink.calls.size();
+  Send(kInstallActionData, "File: b.dll");
+  EXPECT_EQ(before, sink.calls.size());
+  Progress("1: 0 2: 100 3: 1 4: 0 ");
+  Progress("1: 1 2: 5 3: 1 ");
+  EXPECT_EQ("step -5", sink.Last());  // backward
+}
+
+TEST_F(InstallerProgressTest, ActionTextStopCommonDataAndBoxes) {
+  Progress("1: 0 2: 100 3: 0 4: 0 ");
+  for (auto c : {std::make_pair("Action 1: A. B. Last", "Last"), {"Action 1: Cost", ""}}) {
+    Send(kInstallActionStart, c.first);  // the text after the last full stop
+    EXPECT_EQ(std::string("detail [") + c.second + "]", sink.Last());
+  }
+  // A stop is answered whatever the text; other kinds never pass it on.
+  for (const char* text : {"1: 0 2: 100 3: 0 4: 0 ", "garbage", ""})
+    EXPECT_EQ(kInstallerCancel, Progress(text, true)) << text;
+  EXPECT_EQ(kInstallerOk, Progress("garbage"));
+  EXPECT_EQ(kInstallerOk, Send(kInstallActionData, "x", true));
+  for (std::uint32_t kind = 0; kind <= 0x10; ++kind)
+    EXPECT_EQ(0, state.Handle(kind << 24, nullptr, true, sink)) << kind;
+
+  Send(kInstallCommonData, "1: 0 2: 1036 3: 0 ");
+  EXPECT_EQ(1036, state.Language());
+  EXPECT_EQ(4, Send(kInstallError | 0x35, "Disk full"));
+  EXPECT_EQ("Error [Disk full] 53 1036", sink.Last());
+  Send(kInstallWarning | 0x30, "Careful");
+  EXPECT_EQ("Warning [Careful] 48 1036", sink.Last());
+  Send(kInstallCommonData, "1: 2 2: 0 ");
+  Send(kInstallCommonData, "1: 2 2: 1 ");
+  EXPECT_EQ("cancel off|cancel on", sink.calls[sink.calls.size() - 2] + "|" + sink.Last());
+  // The caption message changes nothing; the language keeps its low 16 bits.
+  const size_t before = sink.calls.size();
+  EXPECT_EQ(kInstallerOk, Send(kInstallCommonData, "1: 1 2: Ravenstock "));
+  Send(kInstallCommonData, "1: 0 2: 66572 ");
+  EXPECT_EQ(before, sink.calls.size());
+  EXPECT_EQ(1036, state.Language());
+}
+
+// Values past the 32-bit range saturate; the most negative report, running
+// backward, still moves the bar without overflowing.
+TEST(InstallerFieldParsing, HugeValuesSaturate) {
+  InstallerProgress state;
+  ASSERT_TRUE(state.ParseProgress("1: 0 2: 12x4 3: -3 4: 99999999999999999999 "));
+  EXPECT_EQ(12, state.ProgressField(2));
+  EXPECT_EQ(-3, state.ProgressField(3));
+  EXPECT_EQ(2147483647, state.ProgressField(4));
+  Sink sink;
+  state.Handle(kInstallProgress, "1: 0 2: 10 3: 1 4: 0 ", false, sink);
+  state.Handle(kInstallProgress, "1: 2 2: -2147483648 ", false, sink);
+  EXPECT_EQ("offset 2147483647", sink.Last());
+}
+
+}  // namespace
