@@ -1,6 +1,7 @@
 // The framework's internet client: an HTTP session, a connection and a
 // request over WinINet, each owning its handle. Every failed call throws
-// CInternetException with the call's GetLastError code.
+// CInternetException with the call's GetLastError code; so does a WinINet
+// that cannot be loaded from the system folder.
 #ifndef RAVEN_APPKIT_INTERNET_H
 #define RAVEN_APPKIT_INTERNET_H
 
@@ -56,6 +57,8 @@ class CInternetSession {
   CInternetSession(CInternetSession&&) = default;
   CInternetSession& operator=(CInternetSession&&) = default;
 
+  // A session-wide option whose value is a DWORD (time-outs, for one).
+  void SetOption(DWORD option, DWORD value);
   // No user name or password; connection flags 0.
   CHttpConnection GetHttpConnection(const std::string& host,
                                     INTERNET_PORT port, DWORD_PTR context);

@@ -5,6 +5,7 @@
 #include <commctrl.h>
 
 #include "appkit/app.h"
+#include "appkit/exceptions.h"
 #include "log/session_log.h"
 #include "payload/resource_manager.h"
 #include "payload/work_folder.h"
@@ -27,6 +28,9 @@ CSetupWizardDlg::CSetupWizardDlg(HWND parent)
   log->WriteBegin();
   icon = LoadIconA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDI_MAINFRAME));
   workFolder = CreateWorkFolder(product, *log, &workFolderCreated_);
+  // A folder this run did not make may belong to anyone: nothing is
+  // unpacked into it or run from it.
+  if (!workFolderCreated_) throw CFileException(ERROR_CANNOT_MAKE, workFolder);
   resources = new ResourceManager(*log);
   resources->ExtractResources(workFolder);
   ResetDownloadParams();

@@ -156,12 +156,26 @@ TEST(ArchiveFormat, LaunchIndexMustNameAnEntry) {
 TEST(ArchiveFormat, NamesThatLeaveTheFolderAreInvalid) {
   for (const char* name :
        {"../x", "/x", "\\x", "C:x", "c:\\x", "a/../../x", "a\\..\\x", ".", "..",
-        "", "a/.. /x", "a/.../x", "a//b", "dir/", "x.txt:stream"}) {
+        "", "a/.. /x", "a/.../x", "a//b", "dir/", "x.txt:stream",
+        // Devices in any component, any case, with or without an extension.
+        "con", "NUL.txt", "fr/Aux.dll", "com1/x", "LPT9.log", "prn .txt",
+        // Windows would drop the trailing dot or blank.
+        "setup.exe.", "readme ", "fr./x.dll"}) {
     Bytes table = RawTable({{"setup.exe", "MZ"}, {name, "data"}}, 0);
     EXPECT_EQ(Problem::kBadName, ReadTable(table)) << '"' << name << '"';
   }
   std::string zero("a\0b", 3);
   EXPECT_EQ(Problem::kBadName, ReadTable(RawTable({{zero, "x"}}, 0)));
-  for (const char* name : {"setup.exe", "fr/x.dll", "a/b/c", ".hidden", "a..b", "...x"})
+  for (const char* name : {"setup.exe", "fr/x.dll", "a/b/c", ".hidden", "a..b", "...x",
+                           "console.txt", "com10", "lpt0", "nul2/x", "auxiliary"})
     EXPECT_TRUE(archive::IsSafeName(name)) << name;
+}
+
+TEST(ArchiveFormat, TwoNamesForOneFileAreInvalid) {
+  // The later entry would silently replace the earlier file.
+  for (const char* twin : {"setup.exe", "SETUP.EXE", "fr\\x.dll", "FR/X.dll"}) {
+    Bytes table = RawTable({{"setup.exe", "MZ"}, {"fr/x.dll", "1"}, {twin, "2"}}, 0);
+    EXPECT_EQ(Problem::kBadName, ReadTable(table)) << twin;
+  }
+  EXPECT_EQ(Problem::kNone, ReadTable(RawTable({{"a/b", "1"}, {"b/a", "2"}, {"ab", "3"}}, 0)));
 }
