@@ -53,6 +53,11 @@ HINTERNET CheckedHandle(HINTERNET handle) {
   return handle;
 }
 
+void SetDwordOption(HINTERNET handle, DWORD option, DWORD value) {
+  if (!WinInet().setOption(handle, option, &value, sizeof value))
+    throw CInternetException(GetLastError());
+}
+
 }  // namespace
 
 // Called from destructors: must not throw (a handle exists only once WinINet
@@ -67,8 +72,11 @@ CInternetSession::CInternetSession(const std::string& agent, DWORD accessType)
           WinInet().open(agent.c_str(), accessType, nullptr, nullptr, 0))) {}
 
 void CInternetSession::SetOption(DWORD option, DWORD value) {
-  if (!WinInet().setOption(session_.Get(), option, &value, sizeof value))
-    throw CInternetException(GetLastError());
+  SetDwordOption(session_.Get(), option, value);
+}
+
+void CHttpFile::SetOption(DWORD option, DWORD value) {
+  SetDwordOption(request_.Get(), option, value);
 }
 
 CHttpConnection CInternetSession::GetHttpConnection(const std::string& host,

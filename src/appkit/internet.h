@@ -18,6 +18,8 @@ class CHttpFile {
   CHttpFile(CHttpFile&&) = default;
   CHttpFile& operator=(CHttpFile&&) = default;
 
+  // An option of this request whose value is a DWORD.
+  void SetOption(DWORD option, DWORD value);
   // Sends the request with no extra headers and no body.
   void SendRequest();
   // A response header as text, read into a buffer of bufferSize bytes.

@@ -122,6 +122,9 @@ void Download(DownloadParams& params, CSessionLog* log) {
   log->WriteInfo(kSection, "Downloading .net : Connected to server");
   CHttpFile request = connection.OpenRequest(
       "GET", params.objectPath, "HTTP/1.0", kRequestFlags, kContext);
+  // Set on the request too: not every WinINet hands the session's time-out
+  // down to the requests it opens.
+  request.SetOption(INTERNET_OPTION_RECEIVE_TIMEOUT, params.timeoutMs);
   request.SendRequest();
   std::string status;
   if (request.QueryInfo(HTTP_QUERY_STATUS_CODE, status, 80))

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,7 +24,7 @@ namespace {
 
 using namespace e2e;
 
-const std::string kNine = "New step reached : 9<", kTen = "New step reached : 10<";
+const std::string kNine = "controls for step 9<", kTen = "controls for step 10<";
 
 std::string Redist() { return BuildDir() + "\\win32\\demo\\dotnetfx.exe"; }
 std::string Beside(const std::string& variant, const std::string& name) {
@@ -74,6 +75,7 @@ class HardeningTest : public ::testing::Test {
     EXPECT_TRUE(WaitFor([&] {
       if (exe_.Wait(0)) return true;
       const std::string log = ReadLog();
+      if (log.empty()) return false;  // held open by the exe for a record
       for (const std::string& stop : stops)
         if (log.find(stop) != std::string::npos) return true;
       const int steps = CountOf(log, "New step reached");
@@ -180,9 +182,20 @@ TEST_F(HardeningTest, WorkFoldersAreProtectedAndUnforeseeable) {
   for (const std::string& f : WorkFolders())
     if (std::find(before.begin(), before.end(), f) == before.end()) fresh.push_back(f);
   ASSERT_EQ(2u, fresh.size());
+  // What this platform keeps of the protected descriptor (Wine keeps only
+  // what its file modes can say); Windows keeps it whole.
+  const std::string reference = TempDir() + "harden-dacl";
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", 1, &sd, nullptr));
+  SECURITY_ATTRIBUTES sa = {sizeof sa, sd, FALSE};
+  CreateDirectoryA(reference.c_str(), &sa);
+  LocalFree(sd);
+  const std::string expected = Dacl(reference);
+  RemoveDirectoryA(reference.c_str());
+  EXPECT_TRUE(expected[0] == '-' || expected == "P 0/3/2032127/S-1-5-18 0/3/2032127/S-1-5-32-544 ");
   int foreseen = 0;
   for (const std::string& folder : fresh) {
-    EXPECT_EQ("P 0/3/2032127/S-1-5-18 0/3/2032127/S-1-5-32-544 ", Dacl(folder)) << folder;
+    EXPECT_EQ(expected, Dacl(folder)) << folder;
     // The C library's generator seeded with the tick count, as msvcrt has it.
     const unsigned number = std::stoul(folder.substr(folder.rfind("Rav") + 3), nullptr, 16);
     for (DWORD tick = from; tick != to + 1; ++tick) 
@@ -245,6 +258,12 @@ TEST_F(HardeningTest, LogThatIsALinkIsNotWrittenThrough) {
     ASSERT_TRUE(WriteFileText(target, "not a log\r\n"));
     ASSERT_TRUE(hard ? CreateHardLinkA(LogPath().c_str(), target.c_str(), nullptr)
                      : symlink != nullptr && symlink(LogPath().c_str(), target.c_str(), 0));
+    // Wine's CreateSymbolicLinkA leaves a plain file, and the links it
+    // follows from the host look like plain files to every call.
+    if (!hard && !(GetFileAttributesA(LogPath().c_str()) & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      std::printf("no symbolic link on this platform: that row is skipped\n");
+      continue;
+    }
     Drive("download");
     EXPECT_EQ("not a log\r\n", ReadFileText(target));
     EXPECT_FALSE(ReadFileText(setupRecord_).empty());
@@ -291,7 +310,9 @@ TEST_F(HardeningTest, DownloadStopsAtItsLengthAndTimesOut) {
     EXPECT_TRUE(WaitFor([&] {
       largest = std::max(largest, ReadFileText(params.localFile).size());
       return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
-    }, 60000));
+    }, 30000));
+    server_.Stop();  // a worker still reading ends now, before params go
+    WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
     EXPECT_LE(largest, body.size());
     if (std::string(mode) == "stall") {
