@@ -271,9 +271,10 @@ TEST_F(FrameworkE2eTest, RedistributableBesideTheExeThatFailsToUnpack) {
   EXPECT_EQ(std::string::npos, log.find("download thread")) << log;
   EXPECT_EQ(std::string::npos, log.find(">Installing .net<")) << log;
   EXPECT_EQ("", server_.RequestLog());
-  // Started in the exe's own folder.
+  // Started from its checked copy in the work folder, in that folder.
+  const size_t at = log.find("Creating temp folder \"") + 22;
   EXPECT_NE(std::string::npos,
-            e2e::ReadFileText(redistRecord_).find("\n" + exe_.substr(0, exe_.rfind('\\')) + "\n"))
+            e2e::ReadFileText(redistRecord_).find("\n" + log.substr(at, log.find('"', at) - at) + "\n"))
       << e2e::ReadFileText(redistRecord_);
   EXPECT_TRUE(IsFrameworkMissing());
   EXPECT_FALSE(SetupProgramRan());

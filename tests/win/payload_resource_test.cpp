@@ -85,8 +85,12 @@ TEST_F(ResourceManagerTest, WritesEveryEntryIntoTheFolderAndItsSubFolder) {
   };
   Bytes bytes = Archive(entries, 2);
   ResourceManager manager(log_, Load(&bytes, nullptr));
-  // An older, longer file of the same name is replaced, not overwritten in part.
-  ASSERT_TRUE(e2e::WriteFileText(folder_ + "readme.txt", "an older and longer text"));
+  // A file that is there already was not written by this extraction: it
+  // ends the extraction and is not written through.
+  ASSERT_TRUE(e2e::WriteFileText(folder_ + "readme.txt", "someone else's"));
+  EXPECT_THROW(manager.ExtractResources(folder_), CFileException);
+  EXPECT_EQ("someone else's", e2e::ReadFileText(folder_ + "readme.txt"));
+  DeleteFileA((folder_ + "readme.txt").c_str());
   manager.ExtractResources(folder_);
 
   EXPECT_EQ("new text", e2e::ReadFileText(folder_ + "readme.txt"));
