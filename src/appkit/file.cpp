@@ -11,7 +11,8 @@ void CFile::Open(const std::string& path, unsigned flags) {
   DWORD access = GENERIC_READ;
   if (flags & modeWrite) access = GENERIC_WRITE;
   if (flags & modeReadWrite) access = GENERIC_READ | GENERIC_WRITE;
-  DWORD disposition = (flags & modeCreate) ? CREATE_ALWAYS : OPEN_EXISTING;
+  DWORD disposition = OPEN_EXISTING;
+  if (flags & modeCreate) disposition = (flags & modeCreateNew) ? CREATE_NEW : CREATE_ALWAYS;
   HANDLE h = CreateFileA(path.c_str(), access, 0, nullptr, disposition,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) throw CFileException(GetLastError(), path);

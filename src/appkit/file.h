@@ -14,6 +14,9 @@ class CFile {
     modeReadWrite = 0x0002,
     shareExclusive = 0x0010,
     modeCreate = 0x1000,
+    // With modeCreate: the file must not exist yet (CREATE_NEW); one that
+    // does fails the open like any other refused open.
+    modeCreateNew = 0x10000,
   };
 
   CFile() = default;

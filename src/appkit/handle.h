@@ -63,11 +63,15 @@ struct RegKeyTraits {
   static void Close(Handle h) { RegCloseKey(h); }
 };
 
+// WinINet is loaded at first use (appkit/system_library.h); a handle exists
+// only once it is.
+void CloseInternetHandle(HINTERNET h);
+
 struct InternetHandleTraits {
   using Handle = HINTERNET;
   static Handle Null() { return nullptr; }
   static bool IsValid(Handle h) { return h != nullptr; }
-  static void Close(Handle h) { InternetCloseHandle(h); }
+  static void Close(Handle h) { CloseInternetHandle(h); }
 };
 
 using ScopedKernelHandle = ScopedHandle<KernelHandleTraits>;

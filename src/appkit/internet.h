@@ -1,6 +1,7 @@
 // The framework's internet client: an HTTP session, a connection and a
 // request over WinINet, each owning its handle. Every failed call throws
-// CInternetException with the call's GetLastError code.
+// CInternetException with the call's GetLastError code; so does a WinINet
+// that cannot be loaded from the system folder.
 #ifndef RAVEN_APPKIT_INTERNET_H
 #define RAVEN_APPKIT_INTERNET_H
 
@@ -17,6 +18,8 @@ class CHttpFile {
   CHttpFile(CHttpFile&&) = default;
   CHttpFile& operator=(CHttpFile&&) = default;
 
+  // An option of this request whose value is a DWORD.
+  void SetOption(DWORD option, DWORD value);
   // Sends the request with no extra headers and no body.
   void SendRequest();
   // A response header as text, read into a buffer of bufferSize bytes.
@@ -56,6 +59,8 @@ class CInternetSession {
   CInternetSession(CInternetSession&&) = default;
   CInternetSession& operator=(CInternetSession&&) = default;
 
+  // A session-wide option whose value is a DWORD (time-outs, for one).
+  void SetOption(DWORD option, DWORD value);
   // No user name or password; connection flags 0.
   CHttpConnection GetHttpConnection(const std::string& host,
                                     INTERNET_PORT port, DWORD_PTR context);

@@ -5,6 +5,9 @@
 #include "appkit/app.h"
 #include "appkit/exceptions.h"
 #include "appkit/handle.h"
+#include "appkit/strings.h"
+#include "framework/sha256.h"
+#include "log/session_log.h"
 
 const char kRedistributableName[] = "dotnetfx.exe";
 
@@ -89,4 +92,49 @@ bool FileExists(const std::string& path) {
 
 std::string RedistributableBesideProgram() {
   return GetProgramFolder() + "\\" + kRedistributableName;
+}
+
+namespace {
+
+// The SHA-256 of a file as hex, empty when it cannot be read whole. Others
+// may read it meanwhile, nobody may change it.
+std::string FileSha256(const std::string& path) {
+  ScopedKernelHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                      nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!file.IsValid()) return std::string();
+  Sha256 sha;
+  char buffer[65536];
+  DWORD got = 0;
+  for (;;) {
+    if (!ReadFile(file.Get(), buffer, sizeof buffer, &got, nullptr)) return std::string();
+    if (got == 0) return sha.FinalHex();
+    sha.Update(buffer, got);
+  }
+}
+
+}  // namespace
+
+bool TakeRedistributableBesideProgram(const std::string& target,
+                                      const std::string& pins, CSessionLog& log) {
+  const std::string beside = RedistributableBesideProgram();
+  if (GetFileAttributesA(beside.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
+  const char kSection[] = "BootStrap";
+  // Whatever lies beside the program may change at any time: only a copy
+  // inside the work folder, which nobody else may touch, is checked and run.
+  if (!CopyFileA(beside.c_str(), target.c_str(), TRUE)) {
+    const DWORD error = GetLastError();
+    log.WriteInfo(kSection, StrFormat("Ignoring %s : it cannot be copied to %s (error %lu)",
+                                      beside.c_str(), target.c_str(), error));
+    return false;
+  }
+  const std::string digest = FileSha256(target);
+  if (digest.empty() || !DigestMatchesAnyPin(digest, pins)) {
+    DeleteFileA(target.c_str());
+    log.WriteInfo(kSection,
+                  StrFormat("Ignoring %s : its SHA-256 %s matches no pinned hash",
+                            beside.c_str(), digest.empty() ? "(unreadable)" : digest.c_str()));
+    return false;
+  }
+  log.WriteInfo(kSection, StrFormat("Using %s, copied to %s", beside.c_str(), target.c_str()));
+  return true;
 }

@@ -16,4 +16,13 @@ bool FileExists(const std::string& path);
 // Where a redistributable the user put beside the program lies.
 std::string RedistributableBesideProgram();
 
+class CSessionLog;
+// Takes a redistributable lying beside the program: it is copied to target
+// (in the work folder) and kept only when the copy's SHA-256 equals one of
+// pins (the list LoadPinnedRedistHash gives). True when target now holds
+// such a copy; otherwise target is gone and, when a copy lay beside the
+// program, an info record says why it was ignored.
+bool TakeRedistributableBesideProgram(const std::string& target,
+                                      const std::string& pins, CSessionLog& log);
+
 #endif

@@ -25,6 +25,14 @@ const char kSection[] = "BootStrap";
 const char kErrorMessage[] = "An error occurred while downloading .net";
 const DWORD kReadBufferSize = 65536;
 const DWORD_PTR kContext = 1;
+// A stale or planted cache entry is never served, and the download does
+// not land in the browser's cache either.
+const DWORD kRequestFlags = INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_RELOAD |
+                            INTERNET_FLAG_NO_CACHE_WRITE |
+                            INTERNET_FLAG_PRAGMA_NOCACHE;
+// Without a Content-Length a server could fill the disk: no redistributable
+// is anywhere near this size.
+const DWORD kMaxBodyWithoutLength = 512u * 1024 * 1024;
 
 // What the body transfer left behind, judged once the file is closed.
 struct Transfer {
@@ -32,6 +40,7 @@ struct Transfer {
   bool lengthAnnounced = false;
   DWORD received = 0;
   bool cancelled = false;
+  bool overflow = false;  // more bytes came than announced or allowed
   std::string digest;
 };
 
@@ -51,10 +60,12 @@ void SendProgress(HWND window, DWORD received, DWORD length) {
 
 // Reads the body chunk by chunk into the local file, hashing what is
 // written so the file need not be read back. A chunk read after Cancel was
-// pressed is dropped.
+// pressed is dropped, and so is one that would take the file past its
+// announced length (or the limit without one): the transfer ends there.
 Transfer ReceiveBody(DownloadParams& params, CHttpFile& request) {
   Transfer t;
   t.lengthAnnounced = request.QueryInfo(HTTP_QUERY_CONTENT_LENGTH, t.length);
+  const DWORD limit = t.lengthAnnounced ? t.length : kMaxBodyWithoutLength;
   SendProgress(params.window, 0, t.length);
   CFile file(params.localFile, CFile::modeCreate | CFile::modeWrite);
   std::vector<char> buffer(kReadBufferSize);
@@ -67,6 +78,10 @@ Transfer ReceiveBody(DownloadParams& params, CHttpFile& request) {
     }
     if (n == 0) {
       SendProgress(params.window, t.length, t.length);
+      break;
+    }
+    if (n > limit - t.received) {
+      t.overflow = true;
       break;
     }
     t.received += n;
@@ -83,9 +98,10 @@ Transfer ReceiveBody(DownloadParams& params, CHttpFile& request) {
 // 0 when the downloaded file may be run; otherwise the error code for the
 // record. The program runs the file elevated, so a body cut short or one
 // that is not the pinned redistributable must never be taken.
-DWORD VerifyTransfer(const Transfer& t, const std::string& expectedSha256) {
+DWORD VerifyTransfer(const Transfer& t, const std::string& pins) {
+  if (t.overflow) return ERROR_FILE_TOO_LARGE;
   if (t.lengthAnnounced && t.received < t.length) return ERROR_HANDLE_EOF;
-  if (!DigestMatchesPin(t.digest, expectedSha256)) return ERROR_INVALID_DATA;
+  if (!DigestMatchesAnyPin(t.digest, pins)) return ERROR_INVALID_DATA;
   return 0;
 }
 
@@ -97,12 +113,18 @@ void RejectDownload(DownloadParams& params, CSessionLog* log, DWORD code) {
 
 void Download(DownloadParams& params, CSessionLog* log) {
   CInternetSession session(UserAgent());
+  // A server that stops sending must not hold the wizard in its download
+  // step: the manual installation is offered instead.
+  session.SetOption(INTERNET_OPTION_CONNECT_TIMEOUT, params.timeoutMs);
+  session.SetOption(INTERNET_OPTION_RECEIVE_TIMEOUT, params.timeoutMs);
   CHttpConnection connection =
       session.GetHttpConnection(params.host, params.port, kContext);
   log->WriteInfo(kSection, "Downloading .net : Connected to server");
   CHttpFile request = connection.OpenRequest(
-      "GET", params.objectPath, "HTTP/1.0", INTERNET_FLAG_EXISTING_CONNECT,
-      kContext);
+      "GET", params.objectPath, "HTTP/1.0", kRequestFlags, kContext);
+  // Set on the request too: not every WinINet hands the session's time-out
+  // down to the requests it opens.
+  request.SetOption(INTERNET_OPTION_RECEIVE_TIMEOUT, params.timeoutMs);
   request.SendRequest();
   std::string status;
   if (request.QueryInfo(HTTP_QUERY_STATUS_CODE, status, 80))

@@ -10,6 +10,7 @@
 #include "appkit/app.h"
 #include "appkit/exceptions.h"
 #include "appkit/strings.h"
+#include "appkit/system_library.h"
 #include "framework/install_command.h"
 #include "framework/workers.h"
 #include "launcher/setup_command.h"
@@ -38,6 +39,33 @@ static_assert((kUnpackWaitWakeMask & ~0xFFu) == 0,
               "wake mask bits above 0xFF fail the wait on Windows 2000");
 static_assert((kUnpackWaitWakeMask & ~QS_ALLINPUT) == 0,
               "the wait wakes only for kinds of input QS_ALLINPUT names");
+
+// The Windows Installer functions, from the system folder's msi.dll. Loaded
+// at the first installation and kept: the external UI handler it installs
+// is process-wide anyway. ok is false, with the reason in error, when the
+// DLL or a function is missing.
+struct MsiApi {
+  bool ok = false;
+  DWORD error = 0;
+  decltype(&::MsiSetInternalUI) setInternalUi = nullptr;
+  decltype(&::MsiSetExternalUIA) setExternalUi = nullptr;
+  decltype(&::MsiInstallProductA) installProduct = nullptr;
+};
+
+MsiApi LoadMsi() {
+  MsiApi api;
+  HMODULE m = LoadSystemLibrary("msi.dll");
+  api.ok = m != nullptr && ResolveFunction(m, "MsiSetInternalUI", &api.setInternalUi) &&
+           ResolveFunction(m, "MsiSetExternalUIA", &api.setExternalUi) &&
+           ResolveFunction(m, "MsiInstallProductA", &api.installProduct);
+  if (!api.ok) api.error = GetLastError() != 0 ? GetLastError() : ERROR_PROC_NOT_FOUND;
+  return api;
+}
+
+const MsiApi& Msi() {
+  static const MsiApi api = LoadMsi();
+  return api;
+}
 
 // The log is optional only so that a block without one cannot crash us.
 class WorkerLog {
@@ -124,10 +152,16 @@ void CollectUnpackProcess(ProcessParams& params,
 // Second guarded stretch: the installation itself.
 void InstallPackage(ProcessParams& params, WorkerLog& log) {
   try {
-    MsiSetInternalUI(kInstallUiLevel, nullptr);
-    MsiSetExternalUIA(InstallerUiHandler, kInstallMessageFilter, &params);
+    const MsiApi& msi = Msi();
+    if (!msi.ok) {
+      log.Error(kInstallError, msi.error);
+      params.failed = true;
+      return;
+    }
+    msi.setInternalUi(kInstallUiLevel, nullptr);
+    msi.setExternalUi(InstallerUiHandler, kInstallMessageFilter, &params);
     const std::string package = params.folder + kFrameworkPackageName;
-    const UINT result = MsiInstallProductA(package.c_str(), nullptr);
+    const UINT result = msi.installProduct(package.c_str(), nullptr);
     params.exitCode = result;
     if (result == ERROR_SUCCESS) {
       log.Info("Installing .net : Ok");

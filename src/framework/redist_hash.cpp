@@ -1,27 +1,8 @@
 #include "framework/redist_hash.h"
 
-#include <cctype>
-
 #include "appkit/app.h"
+#include "framework/sha256.h"
 #include "resource_ids.h"
-
-namespace {
-
-std::string NormalisedPin(const char* data, DWORD size) {
-  // Trailing blanks or a line end from whoever wrote the pin file are not
-  // part of the hash.
-  while (size > 0 && std::isspace(static_cast<unsigned char>(data[size - 1])))
-    --size;
-  if (size != 64) return std::string();
-  std::string pin(data, size);
-  for (char& c : pin) {
-    if (!std::isxdigit(static_cast<unsigned char>(c))) return std::string();
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
-  return pin;
-}
-
-}  // namespace
 
 std::string LoadPinnedRedistHash(HMODULE module) {
   HRSRC info = FindResourceA(module, MAKEINTRESOURCEA(IDR_REDIST_SHA256),
@@ -32,7 +13,12 @@ std::string LoadPinnedRedistHash(HMODULE module) {
   const char* data =
       loaded != nullptr ? static_cast<const char*>(LockResource(loaded)) : nullptr;
   if (data == nullptr) return std::string();
-  return NormalisedPin(data, size);
+  std::string list;
+  for (const std::string& pin : ParsePins(std::string(data, size))) {
+    if (!list.empty()) list += '\n';
+    list += pin;
+  }
+  return list;
 }
 
 std::string LoadPinnedRedistHash() {

@@ -144,3 +144,29 @@ bool DigestMatchesPin(const std::string& digestHex, const std::string& pinnedHex
   }
   return true;
 }
+
+std::vector<std::string> ParsePins(const std::string& text) {
+  std::vector<std::string> pins;
+  size_t at = 0;
+  for (;;) {
+    at = text.find_first_not_of(" \t\r\n", at);
+    if (at == std::string::npos) return pins;
+    size_t end = text.find_first_of(" \t\r\n", at);
+    if (end == std::string::npos) end = text.size();
+    std::string pin = text.substr(at, end - at);
+    if (pin.size() != 64) return {};
+    for (char& c : pin) {
+      int v = HexValue(c);
+      if (v < 0) return {};
+      c = "0123456789abcdef"[v];
+    }
+    pins.push_back(pin);
+    at = end;
+  }
+}
+
+bool DigestMatchesAnyPin(const std::string& digestHex, const std::string& pinList) {
+  for (const std::string& pin : ParsePins(pinList))
+    if (DigestMatchesPin(digestHex, pin)) return true;
+  return false;
+}

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class Sha256 {
  public:
@@ -31,5 +32,12 @@ std::string Sha256Hex(const void* data, size_t size);
 // digits (an empty one above all) matches nothing, so a build without a
 // pinned hash refuses every download instead of trusting it.
 bool DigestMatchesPin(const std::string& digestHex, const std::string& pinnedHex);
+
+// The pins of a list: 64-hex-digit tokens separated by blanks, tabs or line
+// ends, returned in lower case. One malformed token makes the whole list
+// unusable (empty result): a damaged list must not pass a subset of itself.
+std::vector<std::string> ParsePins(const std::string& text);
+// True when digestHex equals any pin of the list.
+bool DigestMatchesAnyPin(const std::string& digestHex, const std::string& pinList);
 
 #endif

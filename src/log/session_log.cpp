@@ -66,6 +66,15 @@ class SystemText {
   DWORD size_ = 0;
 };
 
+// Neither a reparse point (symbolic link, junction) nor a file with a second
+// name elsewhere (hard link).
+bool IsPlainFile(HANDLE h) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(h, &info)) return false;
+  return (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
+         info.nNumberOfLinks <= 1;
+}
+
 // The log file for one record, opened in text mode so that every LF the
 // program writes is stored as CR LF, whatever its source.
 class LogFile {
@@ -99,9 +108,16 @@ class LogFile {
   void Open() {
     if (path_.empty()) return;
     // No sharing: while this record is written nobody else writes the file.
-    HANDLE h = CreateFileA(path_.c_str(), GENERIC_WRITE, 0, nullptr,
-                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // The Windows folder's log is appended to with our rights: a link
+    // someone put in its place would have us write wherever it points.
+    HANDLE h = CreateFileA(path_.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                           nullptr);
     if (h == INVALID_HANDLE_VALUE) return;
+    if (!IsPlainFile(h)) {
+      CloseHandle(h);
+      return;
+    }
     int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_TEXT | _O_APPEND);
     if (fd == -1) {
       CloseHandle(h);

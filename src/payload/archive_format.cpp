@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <limits>
 #include <new>
+#include <set>
 #include <stdexcept>
 
 namespace archive {
@@ -60,6 +61,27 @@ bool IsRealComponent(const std::string& name, size_t begin, size_t end) {
   return false;
 }
 
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Windows opens a device, not a file, for these names in any component,
+// whatever extension follows and whatever blanks precede it.
+bool IsDeviceName(const std::string& name, size_t begin, size_t end) {
+  size_t stem = std::min(name.find('.', begin), end);
+  while (stem > begin && name[stem - 1] == ' ') --stem;
+  std::string word;
+  for (size_t i = begin; i < stem; ++i) word += AsciiLower(name[i]);
+  if (word == "con" || word == "prn" || word == "aux" || word == "nul") return true;
+  return word.size() == 4 && (word.compare(0, 3, "com") == 0 || word.compare(0, 3, "lpt") == 0) &&
+         word[3] >= '1' && word[3] <= '9';
+}
+
+// The file a name lands on: Windows reads "/" as "\" and ignores case.
+std::string FoldedName(const std::string& name) {
+  std::string folded = name;
+  for (char& c : folded) c = c == '/' ? '\\' : AsciiLower(c);
+  return folded;
+}
+
 bool ReadEntry(Reader* r, uint32_t index, Entry* e, Verdict* v) {
   uint32_t nameLength = 0;
   size_t nameAt = 0;
@@ -91,7 +113,7 @@ std::string Verdict::Message() const {
     case Problem::kInflateFailed: text = "the zlib stream does not inflate"; break;
     case Problem::kTableCut: text = "the file table runs past the inflated bytes"; break;
     case Problem::kLaunchIndex: text = "the launch index is not below the entry count"; break;
-    case Problem::kBadName: text = "a name would lead out of the work folder"; break;
+    case Problem::kBadName: text = "an entry name is unsafe or taken twice"; break;
   }
   return detail.empty() ? text : text + " (" + detail + ")";
 }
@@ -111,6 +133,11 @@ bool IsSafeName(const std::string& name, std::string* why) {
     if (end == std::string::npos) end = name.size();
     if (!IsRealComponent(name, begin, end))
       return refuse("empty, \".\" or \"..\" component");
+    // Windows drops the trailing dot or blank, so the file written would
+    // not be the one named (and could collide with another entry).
+    if (name[end - 1] == '.' || name[end - 1] == ' ')
+      return refuse("component ending in a dot or a blank");
+    if (IsDeviceName(name, begin, end)) return refuse("device name");
     if (end == name.size()) return true;
     begin = end + 1;
   }
@@ -155,9 +182,13 @@ Verdict ParseTable(const unsigned char* bytes, size_t size, Table* table) {
   if (count > r.Remaining() / 8) return Fail(Problem::kTableCut, "entry count");
   table->entries.clear();
   table->entries.resize(count);
+  // Two names for one file would silently lose the earlier one.
+  std::set<std::string> seen;
   for (uint32_t i = 0; i < count; ++i) {
     Verdict v;
     if (!ReadEntry(&r, i, &table->entries[i], &v)) return v;
+    if (!seen.insert(FoldedName(table->entries[i].name)).second)
+      return Fail(Problem::kBadName, "\"" + table->entries[i].name + "\": duplicate name");
   }
   if (!r.U32(&table->launchIndex)) return Fail(Problem::kTableCut, "launch index");
   if (table->launchIndex >= count)

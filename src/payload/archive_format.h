@@ -22,7 +22,8 @@ enum class Problem {
   kInflateFailed,    // uncompress did not return Z_OK
   kTableCut,         // a count or length runs past the inflated bytes
   kLaunchIndex,      // launch index not below the entry count
-  kBadName,          // a name that could lead out of the work folder
+  kBadName,          // a name that could lead out of the work folder, a
+                     // device, or a second name for one file
 };
 
 struct Entry {
@@ -61,9 +62,11 @@ Verdict ParseTable(const unsigned char* bytes, size_t size, Table* table);
 Verdict ReadArchive(const void* resource, size_t resourceSize, Inflated* out,
                     Table* table);
 
-// A name stays inside the folder it is joined to: not empty, relative (no
-// leading separator, no drive or stream colon), and no component that
-// Windows would read as "." or "..".
+// A name stays inside the folder it is joined to and names a plain file:
+// not empty, relative (no leading separator, no drive or stream colon), no
+// component that Windows would read as "." or "..", ends in a dot or a
+// blank, or names a device (CON, PRN, AUX, NUL, COM1-9, LPT1-9). The table
+// also refuses two names for one file ("/" read as "\", case ignored).
 bool IsSafeName(const std::string& name, std::string* why = nullptr);
 
 // The writing side, for the packer, tests and benchmarks.

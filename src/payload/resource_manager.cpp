@@ -124,7 +124,9 @@ void ResourceManager::WriteEntry(const std::string& folder, const std::string& n
   // Only the immediate parent is made; it usually exists already, so the
   // result says nothing and the file creation below reports real trouble.
   CreateDirectoryA(target.parent.c_str(), nullptr);
-  CFile file(target.path, CFile::modeCreate | CFile::modeWrite);
+  // The folder is new: a file that exists already was not put there by
+  // this extraction and must not be written through.
+  CFile file(target.path, CFile::modeCreate | CFile::modeCreateNew | CFile::modeWrite);
   file.Write(data, size);
   file.Flush();
   file.Close();

@@ -1,17 +1,121 @@
 #include "payload/work_folder.h"
 
 #include <windows.h>
+#include <sddl.h>
 #include <shellapi.h>
+#include <wincrypt.h>
 
-#include <cstdlib>
 #include <vector>
 
+#include "app/elevation.h"
+#include "appkit/exceptions.h"
+#include "appkit/handle.h"
 #include "appkit/strings.h"
 #include "log/session_log.h"
 
 namespace {
 
 const char kSection[] = "BootStrap";
+const char kCreateError[] = "Fail to create temp folder";
+
+// Only SYSTEM and the Administrators may touch the folder, and nothing is
+// inherited from the user's temporary folder: a process of the same user
+// without elevation can neither swap a file we wrote or checked nor plant a
+// folder or junction inside.
+const char kProtectedDacl[] = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+
+// The SID of the process's user in string form, empty when it cannot be had.
+std::string UserSidString() {
+  ScopedKernelHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive()))
+    return std::string();
+  std::vector<char> buffer(256);
+  DWORD size = 0;
+  if (!GetTokenInformation(token.Get(), TokenUser, buffer.data(),
+                           static_cast<DWORD>(buffer.size()), &size)) {
+    if (size <= buffer.size()) return std::string();
+    buffer.resize(size);
+    if (!GetTokenInformation(token.Get(), TokenUser, buffer.data(), size, &size))
+      return std::string();
+  }
+  char* text = nullptr;
+  if (!ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid,
+                              &text))
+    return std::string();
+  std::string sid = text;
+  LocalFree(text);
+  return sid;
+}
+
+// The security descriptor the folder is created with. Without the
+// Administrators' rights (update mode skips the elevation) the user keeps
+// access to what the run itself writes.
+class FolderSecurity {
+ public:
+  FolderSecurity() {
+    std::string sddl = kProtectedDacl;
+    if (!IsAdministrator()) {
+      const std::string user = UserSidString();
+      if (user.empty()) {
+        error_ = GetLastError() != 0 ? GetLastError() : ERROR_INVALID_SID;
+        return;
+      }
+      sddl += "(A;OICI;FA;;;" + user + ")";
+    }
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(
+            sddl.c_str(), SDDL_REVISION_1, &descriptor_, nullptr))
+      error_ = GetLastError();
+  }
+  ~FolderSecurity() {
+    if (descriptor_ != nullptr) LocalFree(descriptor_);
+  }
+  FolderSecurity(const FolderSecurity&) = delete;
+  FolderSecurity& operator=(const FolderSecurity&) = delete;
+
+  DWORD Error() const { return descriptor_ != nullptr ? 0 : error_; }
+  SECURITY_ATTRIBUTES* Attributes() {
+    attributes_.nLength = sizeof attributes_;
+    attributes_.lpSecurityDescriptor = descriptor_;
+    attributes_.bInheritHandle = FALSE;
+    return &attributes_;
+  }
+
+ private:
+  PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+  DWORD error_ = ERROR_INVALID_SECURITY_DESCR;
+  SECURITY_ATTRIBUTES attributes_ = {};
+};
+
+// Unique numbers from the system's cryptographic generator: a name that
+// can be foreseen can be taken before we get to it.
+class CryptoRandom {
+ public:
+  CryptoRandom() {
+    if (!CryptAcquireContextA(&provider_, nullptr, nullptr, PROV_RSA_FULL,
+                              CRYPT_VERIFYCONTEXT)) {
+      error_ = GetLastError();
+      provider_ = 0;
+    }
+  }
+  ~CryptoRandom() {
+    if (provider_ != 0) CryptReleaseContext(provider_, 0);
+  }
+  CryptoRandom(const CryptoRandom&) = delete;
+  CryptoRandom& operator=(const CryptoRandom&) = delete;
+
+  DWORD Error() const { return provider_ != 0 ? 0 : error_; }
+  // Throws when the generator fails: no name is better than a foreseeable one.
+  unsigned Next() {
+    unsigned value = 0;
+    if (!CryptGenRandom(provider_, sizeof value, reinterpret_cast<BYTE*>(&value)))
+      throw CFileException(GetLastError(), std::string());
+    return value;
+  }
+
+ private:
+  HCRYPTPROV provider_ = 0;
+  DWORD error_ = 0;
+};
 
 // GetTempFileNameA creates a file when the number is 0, and uses only the
 // low 16 bits of any other: keep the number in 1..0xFFFF.
@@ -23,18 +127,18 @@ unsigned NonZeroUnique(unsigned drawn) {
 // One attempt: forms the name for number and tries to make the folder.
 // Returns the error code (0 on success); *name receives the formed name.
 DWORD TryCreate(const char* tempPath, const std::string& prefix, unsigned number,
-                CSessionLog& log, std::string* name) {
+                SECURITY_ATTRIBUTES* security, CSessionLog& log, std::string* name) {
   char formed[MAX_PATH] = {};
   if (GetTempFileNameA(tempPath, prefix.c_str(), number, formed) == 0) {
     DWORD error = GetLastError();
-    log.WriteError(kSection, "Fail to create temp folder", error);
+    log.WriteError(kSection, kCreateError, error);
     return error == 0 ? ERROR_INVALID_NAME : error;
   }
   *name = formed;
   log.WriteInfo(kSection, StrFormat("Creating temp folder \"%s\"", formed));
-  if (!CreateDirectoryA(formed, nullptr)) {
+  if (!CreateDirectoryA(formed, security)) {
     DWORD error = GetLastError();
-    log.WriteError(kSection, "Fail to create temp folder", error);
+    log.WriteError(kSection, kCreateError, error);
     return error == 0 ? ERROR_CANNOT_MAKE : error;
   }
   log.WriteInfo(kSection, "Temp folder successfully created");
@@ -45,9 +149,13 @@ DWORD TryCreate(const char* tempPath, const std::string& prefix, unsigned number
 
 std::string CreateWorkFolder(const std::string& prefix, CSessionLog& log,
                              bool* created) {
-  srand(GetTickCount());
-  return CreateWorkFolder(prefix, log, created,
-                          [] { return static_cast<unsigned>(rand()); });
+  CryptoRandom random;
+  if (random.Error() != 0) {
+    if (created != nullptr) *created = false;
+    log.WriteError(kSection, kCreateError, random.Error());
+    return std::string();
+  }
+  return CreateWorkFolder(prefix, log, created, [&random] { return random.Next(); });
 }
 
 std::string CreateWorkFolder(const std::string& prefix, CSessionLog& log,
@@ -56,14 +164,20 @@ std::string CreateWorkFolder(const std::string& prefix, CSessionLog& log,
   char tempPath[MAX_PATH] = {};
   DWORD length = GetTempPathA(MAX_PATH, tempPath);
   if (length == 0 || length >= MAX_PATH) {
-    log.WriteError(kSection, "Fail to create temp folder", GetLastError());
+    log.WriteError(kSection, kCreateError, GetLastError());
+    return std::string();
+  }
+  FolderSecurity security;
+  if (security.Error() != 0) {
+    log.WriteError(kSection, kCreateError, security.Error());
     return std::string();
   }
   std::string name;
   // A taken name is drawn again; any other failure will not go away by
   // trying another name.
   for (int attempt = 0; attempt < kWorkFolderAttempts; ++attempt) {
-    DWORD error = TryCreate(tempPath, prefix, NonZeroUnique(draw()), log, &name);
+    DWORD error = TryCreate(tempPath, prefix, NonZeroUnique(draw()),
+                            security.Attributes(), log, &name);
     if (error == 0) {
       if (created != nullptr) *created = true;
       break;

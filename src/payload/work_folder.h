@@ -10,11 +10,13 @@ class CSessionLog;
 
 // Returns the folder's path followed by one backslash, also when creating
 // it failed (that is only recorded). *created tells whether this run made
-// the folder, so the tear-down never deletes one it did not make.
+// the folder: one it did not make must not be used or deleted. The folder
+// is named from the system's cryptographic generator and carries a
+// protected DACL (SYSTEM and Administrators only).
 std::string CreateWorkFolder(const std::string& prefix, CSessionLog& log,
                              bool* created = nullptr);
-// The same with the unique numbers taken from draw instead of the seeded C
-// library generator (tests use it to make a name be taken).
+// The same with the unique numbers taken from draw instead of the
+// cryptographic generator (tests use it to make a name be taken).
 std::string CreateWorkFolder(const std::string& prefix, CSessionLog& log,
                              bool* created, const std::function<unsigned()>& draw);
 void DeleteWorkFolder(const std::string& path, CSessionLog& log);

@@ -9,6 +9,8 @@
 
 #include "wizard/wizard_owner.h"
 
+const unsigned long kDownloadTimeoutMs = 60000;
+
 // The flags are written by the window's thread and polled by a worker: they
 // are one byte each and read through volatile so every poll sees the latest
 // value (a plain x86 byte store/load is atomic).
@@ -22,9 +24,13 @@ struct DownloadParams {
   unsigned long statusCode = 0;
   volatile bool cancelRequested = false;
   volatile bool failed = false;
-  // SHA-256 (hex) the downloaded file must have, from LoadPinnedRedistHash();
-  // empty fails every download.
+  // The pins (hex SHA-256, white-space separated) of which the downloaded
+  // file must match one, from LoadPinnedRedistHash(); empty fails every
+  // download.
   std::string expectedSha256;
+  // How long connecting, or waiting for the next bytes, may take before the
+  // download fails.
+  unsigned long timeoutMs = kDownloadTimeoutMs;
 };
 
 struct ProcessParams {

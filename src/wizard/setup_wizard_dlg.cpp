@@ -5,6 +5,7 @@
 #include <commctrl.h>
 
 #include "appkit/app.h"
+#include "appkit/exceptions.h"
 #include "log/session_log.h"
 #include "payload/resource_manager.h"
 #include "payload/work_folder.h"
@@ -27,13 +28,16 @@ CSetupWizardDlg::CSetupWizardDlg(HWND parent)
   log->WriteBegin();
   icon = LoadIconA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDI_MAINFRAME));
   workFolder = CreateWorkFolder(product, *log, &workFolderCreated_);
+  // A folder this run did not make may belong to anyone: nothing is
+  // unpacked into it or run from it.
+  if (!workFolderCreated_) throw CFileException(ERROR_CANNOT_MAKE, workFolder);
   try {
     resources = new ResourceManager(*log);
     resources->ExtractResources(workFolder);
   } catch (...) {
     // The destructor will not run: the folder this run made, with whatever
     // was unpacked into it, is removed here, before start-up tells the user.
-    if (workFolderCreated_) DeleteWorkFolder(workFolder, *log);
+    DeleteWorkFolder(workFolder, *log);
     throw;
   }
   ResetDownloadParams();

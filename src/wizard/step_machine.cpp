@@ -5,6 +5,7 @@
 #include "appkit/app.h"
 #include "appkit/strings.h"
 #include "framework/detection.h"
+#include "framework/redist_hash.h"
 #include "log/session_log.h"
 #include "payload/resource_manager.h"
 #include "resource_ids.h"
@@ -118,7 +119,8 @@ void CSetupWizardDlg::NextStep() {
       step = kLicenceAgreement;
       break;
     case kLicenceAgreement:
-      if (FileExists(RedistributableBesideProgram())) {
+      if (TakeRedistributableBesideProgram(workFolder + kRedistributableName,
+                                           LoadPinnedRedistHash(), *log)) {
         step = kInstallingFramework;
         startWorker = &CSetupWizardDlg::StartFrameworkInstall;
       } else {

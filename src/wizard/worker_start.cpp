@@ -48,12 +48,9 @@ void CSetupWizardDlg::StartFrameworkDownload() {
 
 void CSetupWizardDlg::StartFrameworkInstall() {
   processParams.window = m_hWnd;
-  // A copy beside the program wins over the downloaded one, also when it
-  // appeared there during the download.
-  const std::string besideProgram = RedistributableBesideProgram();
-  processParams.programPath = FileExists(besideProgram)
-                                  ? besideProgram
-                                  : workFolder + kRedistributableName;
+  // Only the checked copy in the work folder is run (downloaded, or taken
+  // from beside the program), with the work folder as its current folder.
+  processParams.programPath = workFolder + kRedistributableName;
   processParams.owner = this;
   processParams.folder = workFolder + kUnpackFolderName + "\\";
   processParams.commandLine = FrameworkUnpackCommandLine(processParams.folder);

@@ -89,6 +89,16 @@ TEST(Sha256, OnlyAWellFormedEqualPinLetsAFileThrough) {
     EXPECT_FALSE(DigestMatchesPin(kAbc, pin)) << pin;
   EXPECT_FALSE(DigestMatchesPin(bad, bad));
   EXPECT_FALSE(DigestMatchesPin("", ""));
+  // A list: any pin lets the file through; one malformed token, none.
+  const std::string abc = kAbc, empty = std::string(64, 'e');
+  const std::pair<std::string, size_t> lists[] = {
+      {abc, 1}, {abc + "\r\n", 1}, {empty + "\n" + abc + "\n", 2}, {empty + " \t" + abc, 2},
+      {"\n", 0}, {abc + "\n" + empty.substr(1), 0}, {abc + empty, 0},
+      {abc + std::string(1, '\0') + empty, 0}};
+  for (const auto& l : lists) {
+    EXPECT_EQ(l.second, ParsePins(l.first).size()) << l.first;
+    EXPECT_EQ(l.second > 0, DigestMatchesAnyPin(kAbc, l.first)) << l.first;
+  }
 }
 
 
@@ -127,11 +137,21 @@ TEST(ArchiveFormat, TablesThatDoNotAddUpAndNamesThatLeaveTheFolderAreInvalid) {
   for (const Bytes& t : {longData, hugeCount, Bytes(table.begin(), table.end() - 4), Bytes{1, 0}})
     EXPECT_EQ(Problem::kTableCut, ReadTable(t));
   for (const char* name : {"../x", "/x", "\\x", "C:x", "c:\\x", "a/../../x", "a\\..\\x", ".", "..",
-                           "", "a/.. /x", "a/.../x", "a//b", "dir/", "x.txt:stream"})
+                           "", "a/.. /x", "a/.../x", "a//b", "dir/", "x.txt:stream",
+                           // Devices in any component, any case, with or without an extension;
+                           // a trailing dot or blank, which Windows would drop.
+                           "con", "NUL.txt", "fr/Aux.dll", "com1/x", "LPT9.log", "prn .txt",
+                           "setup.exe.", "readme ", "fr./x.dll"})
     EXPECT_EQ(Problem::kBadName, ReadTable(RawTable({{"setup.exe", "M"}, {name, "d"}}, 0))) << name;
   EXPECT_EQ(Problem::kBadName, ReadTable(RawTable({{std::string("a\0b", 3), "x"}}, 0)));
-  for (const char* name : {"setup.exe", "fr/x.dll", "a/b/c", ".hidden", "a..b", "...x"})
+  for (const char* name : {"setup.exe", "fr/x.dll", "a/b/c", ".hidden", "a..b", "...x",
+                           "console.txt", "com10", "lpt0", "nul2/x", "auxiliary"})
     EXPECT_TRUE(archive::IsSafeName(name)) << name;
+  // Two names for one file: the later entry would replace the earlier.
+  for (const char* twin : {"setup.exe", "SETUP.EXE", "fr\\x.dll", "FR/X.dll"})
+    EXPECT_EQ(Problem::kBadName,
+              ReadTable(RawTable({{"setup.exe", "M"}, {"fr/x.dll", "1"}, {twin, "2"}}, 0))) << twin;
+  EXPECT_EQ(Problem::kNone, ReadTable(RawTable({{"a/b", "1"}, {"b/a", "2"}, {"ab", "3"}}, 0)));
 }
 
 TEST(ArchiveOrder, FolderFilesFirstAndEveryFolderMadeBeforeUse) {

@@ -454,8 +454,9 @@ std::vector<Row> Rows() {
         ".net setup unpacked", "Terminating .net installation thread"},
        {"New step reached : 3", "download thread", ">Installing .net<"},
        kUnasked | kRedistRan | kErrors, nullptr,
-       [](Scenario& t, HWND) {  // started in the exe's own folder
-         const std::string folder = t.exe_.substr(0, t.exe_.rfind('\\'));
+       [](Scenario& t, HWND) {  // its checked copy ran, in the work folder
+         const size_t at = t.log_.find("Creating temp folder \"") + 22;
+         const std::string folder = t.log_.substr(at, t.log_.find('"', at) - at);
          EXPECT_NE(std::string::npos, t.Record("REDIST_RECORD").find("\n" + folder + "\n"));
        }},
       {"CancelDuringTheInstallation", "install", "env:RAVEN_REDIST_PACKAGE=cancel "
