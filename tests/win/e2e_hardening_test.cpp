@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <memory>
 
 #include "../fixtures/http_server/loopback_server.h"
@@ -110,36 +111,43 @@ TEST_F(HardeningTest, DllsBesideTheExeAreNeverLoaded) {
   EXPECT_FALSE(ReadFileText(setup_).empty());  // the whole run went through
 }
 
-// With every name taken no folder of someone else's is used: message 201,
-// nothing unpacked or run.
-TEST_F(HardeningTest, EveryNameTakenRunsNothing) {
-  const std::string parent = TempDir(), temp = parent + "harden-taken";
-  Env("TMP", temp);
-  Env("TEMP", temp);
-  char name[MAX_PATH];
-  auto nameOf = [&](unsigned n) { return GetTempFileNameA(temp.c_str(), "Rav", n, name), name; };
-  // Wine scans a folder for every name created in it: Windows calls would
-  // take many minutes, a host shell (which cannot be waited for) seconds.
+// Runs a host shell script in a folder (Wine scans a folder for
+// every name made or removed in it: 65,535 Windows calls take minutes, the
+// shell seconds) and waits for done(), as the shell cannot be waited for.
+void HostShell(const std::string& in, const std::string& script,
+               const std::function<bool()>& done) {
   auto unixName = reinterpret_cast<char*(CDECL*)(LPCWSTR)>(reinterpret_cast<void (*)()>(
       GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-  for (unsigned n = 0; n <= 0xFFFF && unixName == nullptr; ++n) CreateDirectoryA(n ? nameOf(n) : temp.c_str(), nullptr);
-  if (unixName != nullptr) {
-    char* folder = unixName(std::wstring(parent.begin(), parent.end()).c_str());
-    Process(std::string("/bin/sh"), "-c \"cd '" + std::string(folder) + "' && rm -rf harden-taken && mkdir "
-            "harden-taken && cd harden-taken && seq 1 65535 | xargs printf 'Rav%x.tmp\\n' | xargs mkdir\"");
-    HeapFree(GetProcessHeap(), 0, folder);
-    ASSERT_TRUE(WaitFor([&] { return PathExists(nameOf(0xFFFF)); }, 60000));
-  }
+  ASSERT_NE(nullptr, unixName);
+  char* folder = unixName(std::wstring(in.begin(), in.end()).c_str());
+  Process(std::string("/bin/sh"), "-c \"cd '" + std::string(folder) + "' && " + script + "\"");
+  HeapFree(GetProcessHeap(), 0, folder);
+  ASSERT_TRUE(WaitFor(done, 60000));
+}
+
+// With every name taken no folder of someone else's is used: message 201,
+// nothing unpacked into any of them or run.
+TEST_F(HardeningTest, EveryNameTakenRunsNothing) {
+  const std::string parent = TempDir(), temp = parent + "harden-taken",
+                    found = parent + "harden-found.txt";
+  Env("TMP", temp);
+  Env("TEMP", temp);
+  DeleteFileA(found.c_str());
+  HostShell(parent, "rm -rf harden-taken && mkdir harden-taken && cd harden-taken && seq 1 65535 | "
+            "xargs printf 'Rav%x.tmp\\n' | xargs mkdir",
+            [&] { return PathExists(temp + "\\Ravffff.tmp"); });
   exe_ = Process(VariantExe("download"), "");
   HWND box = nullptr;
   EXPECT_TRUE(WaitFor([&] { return (box = FindMessageBox(exe_.Id())) != nullptr; }, 60000));
   EXPECT_NE(std::string::npos, MessageBoxText(box).find("corrupted"));
   Click(box, IDOK);
   EXPECT_TRUE(exe_.Wait());
-  int notEmpty = 0;
-  for (unsigned n = 1; n <= 0xFFFF; ++n) notEmpty += !RemoveDirectoryA(nameOf(n));
-  RemoveDirectoryA(temp.c_str());
-  EXPECT_EQ(0, notEmpty);
+  HostShell(parent, "find harden-taken -mindepth 2 > harden-found.tmp; mv harden-found.tmp "
+            "harden-found.txt; rm -rf harden-taken", [&] { return !PathExists(temp); });
+  std::string inside = "?";
+  EXPECT_TRUE(TryReadFile(found, &inside));
+  EXPECT_EQ("", inside);
+  DeleteFileA(found.c_str());
   EXPECT_TRUE(ReadFileText(setup_).empty());
 }
 
