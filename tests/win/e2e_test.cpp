@@ -3,23 +3,29 @@
 // what the log, the stand-ins and the work folders show at the end. Records
 // are read after the program's end or after waiting for the record itself.
 #include <windows.h>
+#include <aclapi.h>
 #include <commctrl.h>
 #include <msi.h>
-#include <shellapi.h>
+#include <sddl.h>
 #include <shlwapi.h>
 #include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
 
 #include "../fixtures/http_server/loopback_server.h"
 #include "framework/detection.h"
+#include "framework/workers.h"
+#include "log/session_log.h"
 #include "resource_ids.h"
 #include "support/e2e.h"
+#include "wizard/params.h"
+#include "wizard/wizard_owner.h"
 
 namespace {
 
@@ -73,15 +79,6 @@ std::vector<std::string> Files(const std::string& folder, const std::string& pre
 
 std::string DemoRedist() { return e2e::BuildDir() + "\\win32\\demo\\dotnetfx.exe"; }
 
-void RemoveTree(const std::string& folder) {
-  std::string from = folder.substr(0, folder.find_last_not_of('\\') + 1) + '\0';
-  SHFILEOPSTRUCTA op = {};
-  op.wFunc = FO_DELETE;
-  op.pFrom = from.c_str();
-  op.fFlags = FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI;
-  SHFileOperationA(&op);
-}
-
 std::vector<HWND> SetupProgramWindows() {
   std::vector<HWND> found;
   const char* title = "Ravenstock Setup Program (demo)";
@@ -114,6 +111,8 @@ class Scenario : public ::testing::TestWithParam<Row> {
     }
   }
   void TearDown() override {
+    // Put back first: the clean-up below must see the real temp folder.
+    for (const auto& e : env_) SetEnvironmentVariableA(e.first.c_str(), e.second.empty() ? nullptr : e.second.c_str());
     for (const auto& copy : Copies()) {  // left by a failure
       HANDLE h = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, copy.first);
       if (h != nullptr && TerminateProcess(h, 1)) WaitForSingleObject(h, 5000);
@@ -126,16 +125,17 @@ class Scenario : public ::testing::TestWithParam<Row> {
     CleanUp();
     proxy_.reset();
     server_.Stop();
-    for (const std::string& name : env_) SetEnvironmentVariableA(name.c_str(), nullptr);
     if (!beside_.empty()) DeleteFileA(beside_.c_str());
-    for (const std::string& folder : Fresh()) RemoveTree(folder);
-    RemoveTree(cwd_);
+    for (const std::string& folder : Fresh()) e2e::RemoveTree(folder);
+    e2e::RemoveTree(cwd_);
     if (!opener_.empty()) SetOpener(opener_);
     e2e::DeleteLog();
   }
-  void SetEnv(const std::string& name, const std::string& value) {
-    SetEnvironmentVariableA(name.c_str(), value.c_str());
-    env_.push_back(name);
+  void SetEnv(const std::string& name, const std::string& value) {  // put back; "" unsets
+    char old[MAX_PATH] = {};
+    GetEnvironmentVariableA(name.c_str(), old, MAX_PATH);
+    env_.insert(env_.begin(), {name, old});
+    SetEnvironmentVariableA(name.c_str(), value.empty() ? nullptr : value.c_str());
   }
   std::vector<std::string> Fresh() const {  // work folders made since SetUp
     std::vector<std::string> fresh;
@@ -171,12 +171,13 @@ class Scenario : public ::testing::TestWithParam<Row> {
   e2e::Process bootstrapper_;
   HWND wizard_ = nullptr;
 
- private:
+ protected:  // a Guard drives the exe itself, with the same set-up and clean-up
   void Do(const Row& row, const std::string& action);
   void SetOpener(const std::string& command) {  // the shell's program for web pages
     RegSetValueA(HKEY_CLASSES_ROOT, "htmlfile\\shell\\open\\command", REG_SZ, command.c_str(), 0);
   }
-  std::vector<std::string> before_, env_;
+  std::vector<std::string> before_;
+  std::vector<std::pair<std::string, std::string>> env_;
   std::string cwd_ = TempDir() + "scenario-cwd\\", opener_, beside_;
   DWORD pressedAt_ = 0;
   loopback::Server server_;
@@ -569,5 +570,339 @@ std::vector<Row> Rows() {
 
 INSTANTIATE_TEST_SUITE_P(E2e, Scenario, ::testing::ValuesIn(Rows()),
                          [](const ::testing::TestParamInfo<Row>& info) { return info.param.name; });
+
+// Where runs go wrong around the exe, or others set traps. Run elevated,
+// nothing it loads, unpacks into, runs or appends to may be someone else's;
+// a log it cannot write, a held file or no web page program must not stop it.
+using namespace e2e;
+
+const std::string kNine = "controls for step 9<", kTen = "controls for step 10<";
+std::string Beside(const std::string& variant, const std::string& name) {
+  return VariantExe(variant).substr(0, VariantExe(variant).rfind('\\') + 1) + name;
+}
+bool OnWine() { return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr; }
+
+// Runs a host shell script (Wine scans a folder for every name made or
+// removed in it: 65,535 Windows calls take minutes, the shell seconds) and
+// waits for done(), as the shell cannot be waited for. Names in the script
+// are Unix ones: Unix(path).
+std::string Unix(const std::string& path) {
+  auto unixName = reinterpret_cast<char*(CDECL*)(LPCWSTR)>(reinterpret_cast<void (*)()>(
+      GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+  if (unixName == nullptr) return "";
+  char* name = unixName(std::wstring(path.begin(), path.end()).c_str());
+  const std::string result = name != nullptr ? name : "";
+  HeapFree(GetProcessHeap(), 0, name);
+  return "'" + result + "'";
+}
+bool HostShell(const std::string& script, const std::function<bool()>& done) {
+  Process(std::string("/bin/sh"), "-c \"" + script + "\"");  // Wine reports no start of it
+  return WaitFor(done, 60000);
+}
+
+// The log as a link to /dev/full (it opens, and every flush fails as on a
+// full disk; Wine cannot read the attributes of such a link), or no log.
+bool LinkLogToFullDisk(bool link = true) {
+  const DWORD error = link ? ERROR_INVALID_PARAMETER : ERROR_FILE_NOT_FOUND;
+  return HostShell((link ? "ln -sf /dev/full " : "rm -f ") + Unix(LogPath()), [=] {
+    return GetFileAttributesA(LogPath().c_str()) == INVALID_FILE_ATTRIBUTES && GetLastError() == error;
+  });
+}
+
+// A default value under HKEY_CLASSES_ROOT, put back when the test ends.
+struct ClassDefault {
+  ClassDefault(const char* key, const std::string& value) : key(key) {
+    had = RegQueryValueA(HKEY_CLASSES_ROOT, key, old, &size) == ERROR_SUCCESS;
+    RegSetValueA(HKEY_CLASSES_ROOT, key, REG_SZ, value.c_str(), value.size());
+  }
+  ~ClassDefault() { if (had) RegSetValueA(HKEY_CLASSES_ROOT, key, REG_SZ, old, size - 1); }
+  const char* key;
+  char old[1024] = {};
+  LONG size = sizeof old;
+  bool had = false;
+};
+
+class Guard : public Scenario {
+ protected:
+  void SetUp() override { Scenario::SetUp(); SetEnv("RAVEN_SETUP_AUTOCLOSE", "300"); }
+  void TearDown() override { Scenario::TearDown(); LinkLogToFullDisk(false); }
+  void Serve(const std::string& options) {  // the old proxy setting goes before the new one
+    proxy_.reset();
+    Do(Row(), "serve:" + options);
+  }
+  int SetupRuns() const { return CountOf(Record("SETUP_RECORD"), "\r\n"); }
+  // The wizard's window, or null in update mode.
+  HWND Start(const std::string& variant, const std::string& arguments = "") {
+    bootstrapper_ = Process(exe_ = VariantExe(variant), arguments);
+    return arguments.empty() ? WaitForWizard(bootstrapper_.Id()) : nullptr;
+  }
+  // A user who accepts the licence and presses Next, once per step, until
+  // the exe ends or the log shows a stop; then Cancel. Returns the log.
+  std::string Drive(const std::string& variant, const std::vector<std::string>& stops = {}) {
+    HWND w = Start(variant);
+    int clickedAt = -1;
+    EXPECT_TRUE(WaitFor([&] {
+      if (bootstrapper_.Wait(0)) return true;
+      const std::string log = ReadLog();
+      if (log.empty()) return false;  // held by the exe for a record
+      for (auto& stop : stops) if (log.find(stop) != std::string::npos) return true;
+      if (ControlVisible(w, IDC_LICENSE) && !ButtonChecked(w, IDC_ACCEPT)) Click(w, IDC_ACCEPT);
+      else if (CountOf(log, "New step") != clickedAt && ControlEnabled(w, IDOK))
+        clickedAt = CountOf(log, "New step"), Click(w, IDOK);
+      return false;
+    }, 120000));
+    if (!bootstrapper_.Wait(0)) Click(w, IDCANCEL);
+    EXPECT_TRUE(bootstrapper_.Wait());
+    return ReadLog();
+  }
+};
+
+// Look-alikes of the DLLs loaded after start-up, planted beside the exe,
+// stay unloaded through a download and an installation. Wine takes its
+// overrides from the host environment only: ctest makes them native-first.
+TEST_F(Guard, DllsBesideTheExeAreNeverLoaded) {
+  char overrides[512] = "msi,wininet=";
+  ASSERT_TRUE(GetEnvironmentVariableA("WINEDLLOVERRIDES", overrides, sizeof overrides) || !OnWine());
+  std::vector<std::string> dlls;
+  for (char* p = std::strtok(overrides, ",="); p != nullptr && *p != 'n'; p = std::strtok(nullptr, ",="))
+    dlls.push_back(p);
+  const std::string markers = TempDir() + "harden-markers\\";
+  CreateDirectoryA(markers.c_str(), nullptr);
+  SetEnv("RAVEN_MARKER_DIR", markers);
+  for (const std::string& dll : dlls)
+    ASSERT_TRUE(CopyFileA(FixtureExe("marker.dll").c_str(), Beside("harden-dlls", dll + ".dll").c_str(), FALSE));
+  Serve("--mode_ok");
+  Drive("harden-dlls", {kNine, kTen});
+  for (const std::string& dll : dlls) {
+    DeleteFileA(Beside("harden-dlls", dll + ".dll").c_str());
+    EXPECT_FALSE(DeleteFileA((markers + dll + ".dll.loaded").c_str())) << dll;
+  }
+  EXPECT_FALSE(Record("SETUP_RECORD").empty());  // the whole run went through
+}
+
+// With every name taken no folder of someone else's is used: message 201,
+// nothing unpacked into any of them or run.
+TEST_F(Guard, EveryNameTakenRunsNothing) {
+  const std::string parent = TempDir(), temp = parent + "harden-taken",
+                    found = parent + "harden-found.txt";
+  SetEnv("TMP", temp);
+  SetEnv("TEMP", temp);
+  DeleteFileA(found.c_str());
+  ASSERT_TRUE(HostShell("cd " + Unix(parent) + " && rm -rf harden-taken && mkdir harden-taken && "
+                        "cd harden-taken && seq 1 65535 | xargs printf 'Rav%x.tmp\\n' | xargs mkdir",
+                        [&] { return PathExists(temp + "\\Ravffff.tmp"); }));
+  bootstrapper_ = Process(VariantExe("download"), "");
+  HWND box = nullptr;
+  EXPECT_TRUE(WaitFor([&] { return (box = FindMessageBox(bootstrapper_.Id())) != nullptr; }, 60000));
+  EXPECT_NE(std::string::npos, MessageBoxText(box).find("corrupted"));
+  Click(box, IDOK);
+  EXPECT_TRUE(bootstrapper_.Wait());
+  ASSERT_TRUE(HostShell("cd " + Unix(parent) + " && find harden-taken -mindepth 2 > harden-found.tmp; "
+                        "mv harden-found.tmp harden-found.txt; rm -rf harden-taken",
+                        [&] { return !PathExists(temp); }));
+  std::string inside = "?";
+  EXPECT_TRUE(TryReadFile(found, &inside));
+  EXPECT_EQ("", inside);
+  DeleteFileA(found.c_str());
+  EXPECT_TRUE(ReadFileText(parent + "SETUP_RECORD").empty());
+}
+
+std::string Dacl(const std::string& folder) {
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  char* text = nullptr;
+  GetNamedSecurityInfoA(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, nullptr, &sd);
+  ConvertSecurityDescriptorToStringSecurityDescriptorA(sd, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr);
+  const std::string dacl = text != nullptr ? text : "";
+  LocalFree(text);
+  LocalFree(sd);
+  return dacl;
+}
+
+// Two runs a millisecond apart: each folder has the protected DACL, and
+// neither number is what a C library generator seeded with the tick gives.
+TEST_F(Guard, WorkFoldersAreProtectedAndUnforeseeable) {
+  const DWORD from = GetTickCount();
+  Process runs[2] = {Process(VariantExe("download"), "")};
+  Sleep(1);
+  runs[1] = Process(VariantExe("download"), "");
+  HWND wizards[2] = {WaitForWizard(runs[0].Id()), WaitForWizard(runs[1].Id())};
+  const DWORD to = GetTickCount();
+  std::vector<unsigned> numbers;
+  for (const std::string& f : Fresh()) {
+    // Wine keeps only what file modes can say: two entries, none for all.
+    const std::string dacl = Dacl(f);
+    EXPECT_TRUE(dacl == "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)" || (OnWine() && CountOf(dacl, "(A;") == 2)) << dacl;
+    numbers.push_back(std::stoul(f.substr(f.rfind("Rav") + 3), nullptr, 16));
+  }
+  ASSERT_EQ(2u, numbers.size());
+  EXPECT_NE(numbers[0], numbers[1]);
+  int foreseen = 0;
+  for (unsigned number : numbers)
+    for (DWORD tick = from; tick != to + 1; ++tick)
+      foreseen += number == std::max(1ul, ((tick * 214013ul + 2531011ul) >> 16) & 0x7FFFul);
+  EXPECT_LT(foreseen, 2);
+  for (HWND w : wizards) Click(w, IDCANCEL);
+  for (Process& run : runs) EXPECT_TRUE(run.Wait());
+}
+
+// A copy beside the exe counts only when its hash is pinned (either of two
+// pins); then the copy in the work folder runs, in the work folder.
+TEST_F(Guard, RedistributableBesideTheExeMustMatchAPin) {
+  struct Case { std::string content; bool taken; } cases[] = {{"abd", false}, {"abc", true}, {ReadFileText(DemoRedist()), true}};
+  SetEnv("RAVEN_REDIST_EXIT", "1");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.content.size());
+    DeleteLog();
+    DeleteFileA((TempDir() + "REDIST_RECORD").c_str());
+    ASSERT_TRUE(WriteFileText(Beside("harden-pins", "dotnetfx.exe"), c.content));
+    Serve("--status_404");
+    const std::string log = Drive("harden-pins", {kNine, kTen});
+    DeleteFileA(Beside("harden-pins", "dotnetfx.exe").c_str());
+    size_t at = log.find("Creating temp folder \"") + 22;
+    const std::string work = log.substr(at, log.find('"', at) - at);
+    EXPECT_EQ(c.taken, server_.RequestLog().empty()) << log;
+    EXPECT_EQ(!c.taken, log.find("matches no pinned hash") != std::string::npos) << log;
+    EXPECT_EQ(c.taken, log.find("installation thread for : " + work + "\\dotnetfx.exe,") != std::string::npos);
+    EXPECT_NE(std::string::npos, log.find(c.taken ? kTen : kNine)) << log;
+    // The program itself ran, in the work folder.
+    EXPECT_EQ(c.content.size() > 3, Record("REDIST_RECORD").find("\n" + work + "\n") != std::string::npos);
+  }
+}
+
+// A log replaced by a second name of another file: nothing is written
+// through it, and the run still completes.
+TEST_F(Guard, LogWithASecondNameIsNotWrittenThrough) {
+  SetFrameworkInstalled(true);
+  const std::string target = TempDir() + "harden-log-target.txt";
+  ASSERT_TRUE(WriteFileText(target, "not a log\r\n"));
+  ASSERT_TRUE(CreateHardLinkA(LogPath().c_str(), target.c_str(), nullptr));
+  Drive("download");
+  EXPECT_EQ("not a log\r\n", ReadFileText(target));
+  EXPECT_FALSE(Record("SETUP_RECORD").empty());
+  DeleteLog();
+  DeleteFileA(target.c_str());
+}
+
+// The wizard's side of a worker, with nothing to show.
+struct QuietOwner : WizardOwner {
+  explicit QuietOwner(CSessionLog* log) : log_(log) {}
+  CSessionLog* GetSessionLog() override { return log_; }
+  void SetStatusText(const std::string&) override {} void SetDetailText(const std::string&) override {}
+  void ShowProgressBar(bool) override {} void EnableCancelButton(bool) override {}
+  void SetProgress(int, int) override {} void SetProgressStep(int) override {}
+  void StepProgress() override {} void OffsetProgress(int) override {}
+  void ExtendProgressRange(int) override {} void UpdateInstallPercent() override {}
+  CSessionLog* log_;
+};
+
+// The worker itself, its time-out shortened from the wizard's minute: a
+// server that stops sending fails the download within the time-out.
+TEST_F(Guard, StalledDownloadFailsWithinTheTimeOut) {
+  CSessionLog log("Ravenstock", "BootStrap");
+  QuietOwner owner(&log);
+  Serve("--mode_stall");
+  DownloadParams params;
+  params.host = "downloads.ravenstock.invalid";
+  params.objectPath = "/downloads/framework.net.1.1.exe";
+  params.localFile = TempDir() + "harden-download.exe";
+  params.owner = &owner;
+  params.timeoutMs = 2000;
+  HANDLE thread = CreateThread(nullptr, 0, DownloadWorker, &params, 0, nullptr);
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 2000 + 5000));
+  server_.Stop();  // a worker still reading ends now, before params go
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  EXPECT_TRUE(params.failed);
+  DeleteFileA(params.localFile.c_str());
+}
+
+TEST_F(Guard, RunsEndByThemselvesWhenTheLogCannotBeWritten) {
+  SetFrameworkInstalled(true);
+  SetEnv("RAVEN_SETUP_AUTOCLOSE", "0");
+  for (const std::string arguments : {"/update", ""}) {
+    SCOPED_TRACE(arguments);
+    DeleteFileA((TempDir() + "SETUP_RECORD").c_str());
+    if (!arguments.empty()) { ASSERT_TRUE(LinkLogToFullDisk()); }  // from the first record
+    HWND wizard = Start("launch", arguments);
+    if (arguments.empty()) {  // from the wizard's first page
+      ASSERT_TRUE(LinkLogToFullDisk());
+      Click(wizard, IDOK);
+    }
+    ASSERT_TRUE(WaitFor([&] { return SetupRuns() > 0; })) << "setup program not run";
+    EXPECT_TRUE(bootstrapper_.Wait(10000)) << "still running after the setup program ended";
+    EXPECT_EQ(1, SetupRuns());
+    EXPECT_TRUE(Fresh().empty());
+    LinkLogToFullDisk(false);
+  }
+}
+
+TEST_F(Guard, UpdateRunsLeaveNoWorkFolder) {
+  SetFrameworkInstalled(true);
+  SetEnv("RAVEN_SETUP_AUTOCLOSE", "0");
+  for (int i = 0; i < 20; ++i) {
+    Start("launch", "/update");
+    ASSERT_TRUE(bootstrapper_.Wait(20000)) << "run " << i;
+  }
+  EXPECT_EQ(20, SetupRuns());
+  EXPECT_TRUE(Fresh().empty()) << ReadLog();
+}
+
+TEST_F(Guard, AFileHeldInTheWorkFolderIsWaitedForOrReportedAsItIs) {
+  SetFrameworkInstalled(true);
+  SetEnv("RAVEN_SETUP_AUTOCLOSE", "");
+  for (bool released : {true, false}) {
+    SCOPED_TRACE(released ? "released while the folder is deleted" : "held throughout");
+    DeleteLog();
+    before_ = WorkFolders();
+    Start("launch", "/update");
+    ASSERT_TRUE(WaitFor([] { return !SetupProgramWindows().empty(); }));
+    ASSERT_EQ(1u, Fresh().size());
+    const std::string folder = Fresh()[0];
+    HANDLE held = CreateFileA((folder + "\\readme.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    PostMessageA(SetupProgramWindows()[0], WM_CLOSE, 0, 0);
+    if (released) {
+      EXPECT_TRUE(WaitForLog("Deleting temp folder"));
+      CloseHandle(held);
+    }
+    EXPECT_TRUE(bootstrapper_.Wait(20000));
+    if (!released) CloseHandle(held);
+    const std::string log = ReadLog();
+    EXPECT_EQ(released, InOrder(log, {"Deleting", "Temp folder successfully deleted"})) << log;
+    EXPECT_EQ(released, !PathExists(folder));
+    if (released) continue;
+    // The status is the Windows code of what happened, the message its text.
+    char text[512] = {};
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ERROR_SHARING_VIOLATION, 0, text,
+                   sizeof text, nullptr);
+    EXPECT_NE(std::string::npos, log.find("<exception status=\"32\" message=\"" +
+                                          std::string(text, std::strcspn(text, "\r\n")) + "\r"))
+        << log;
+  }
+}
+
+TEST_F(Guard, ManualPageOpensByAddressAndTheLaunchLoopTakesKeys) {
+  SetEnv("RAVEN_SETUP_AUTOCLOSE", "");
+  // No program for .htm files; web addresses go to the recorder.
+  ClassDefault htm(".htm", "RavenNoSuchClass");
+  ClassDefault http("http\\shell\\open\\command", "\"" + FixtureExe("recorder.exe") + "\" \"%1\"");
+  HWND wizard = Start("wizard");
+  Click(wizard, IDOK);
+  ASSERT_TRUE(WaitForLog("New step reached : 2"));
+  Click(wizard, IDC_ACCEPT);  // taken before the Next posted after it
+  Click(wizard, IDOK);  // the download is refused: step 9
+  ASSERT_TRUE(WaitForLog("New step reached : 9"));
+  Click(wizard, IDOK);
+  Do(Row(), "opened:1");
+  EXPECT_NE(std::string::npos, Record("RECORDER_FILE").find("\"http://127.0.0.1/")) << Record("RECORDER_FILE");
+
+  // Installed by hand: while the setup program runs, Escape is Cancel.
+  SetFrameworkInstalled(true);
+  Click(wizard, IDOK);
+  ASSERT_TRUE(WaitFor([] { return !SetupProgramWindows().empty(); }));
+  PostMessageA(GetDlgItem(wizard, IDCANCEL), WM_KEYDOWN, VK_ESCAPE, 1);
+  EXPECT_TRUE(bootstrapper_.Wait(10000)) << "Escape not taken while the setup program ran";
+}
 
 }  // namespace

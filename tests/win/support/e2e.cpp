@@ -1,20 +1,17 @@
 #include "support/e2e.h"
 
+#include <shellapi.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <utility>
 
 namespace e2e {
 
-std::string WinPath(const std::string& unixPath) {
-  std::string p = "Z:" + unixPath;
-  for (char& c : p) c = c == '/' ? '\\' : c;
-  return p;
-}
-
-std::string BuildDir() {
+std::string BuildDir() {  // Wine maps / to Z:\ .
   const char* b = std::getenv("RAVEN_BUILD");
-  std::string dir = WinPath(b != nullptr && *b ? b : RAVEN_BUILD_DIR);
+  std::string dir = "Z:" + std::string(b != nullptr && *b ? b : RAVEN_BUILD_DIR);
+  for (char& c : dir) c = c == '/' ? '\\' : c;
   while (!dir.empty() && dir.back() == '\\') dir.pop_back();
   return dir;
 }
@@ -58,12 +55,6 @@ Process& Process::operator=(Process&& o) noexcept {  // o closes what was here
 
 bool Process::Wait(DWORD timeoutMs) {
   return process_ != nullptr && WaitForSingleObject(process_, timeoutMs) == WAIT_OBJECT_0;
-}
-
-DWORD Process::ExitCode() const {
-  DWORD code = 0;
-  if (process_ != nullptr) GetExitCodeProcess(process_, &code);
-  return code;
 }
 
 void Process::Kill() {
@@ -177,6 +168,13 @@ bool WriteFileText(const std::string& path, const std::string& data) {
 
 bool PathExists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void RemoveTree(const std::string& folder) {
+  const std::string list = folder.substr(0, folder.find_last_not_of('\\') + 1) + '\0';
+  SHFILEOPSTRUCTA op = {nullptr, FO_DELETE, list.c_str(), nullptr,
+                        FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI, 0, nullptr, nullptr};
+  SHFileOperationA(&op);
 }
 
 std::string ReadLog() { return ReadFileText(LogPath()); }

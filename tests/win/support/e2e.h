@@ -11,7 +11,6 @@
 
 namespace e2e {
 
-std::string WinPath(const std::string& unixPath);  // Wine maps / to Z:\ .
 std::string BuildDir();  // RAVEN_BUILD in Windows form, without trailing "\"
 std::string VariantExe(const std::string& variant);  // <build>\e2e\<variant>\...exe
 std::string FixtureExe(const std::string& name);     // <build>\win32\tests\fixtures\<name>
@@ -29,9 +28,7 @@ class Process {  // commandTail follows the quoted program path after one blank
   Process& operator=(Process&& o) noexcept;
   bool Started() const { return process_ != nullptr; }
   DWORD Id() const { return pid_; }
-  HANDLE Handle() const { return process_; }
   bool Wait(DWORD timeoutMs = 30000);  // true when it ended in time
-  DWORD ExitCode() const;
   void Kill();
 
  private:
@@ -68,6 +65,7 @@ bool TryReadFile(const std::string& path, std::string* text, DWORD timeoutMs = 1
 std::string ReadFileText(const std::string& path);  // "" when missing
 bool WriteFileText(const std::string& path, const std::string& data);
 bool PathExists(const std::string& path);
+void RemoveTree(const std::string& folder);  // and all below it, quietly
 std::string TempDir();                   // ends in "\"
 std::vector<std::string> WorkFolders();  // folders in TempDir() named Rav*
 bool Screenshot(const std::string& bmpPath, HWND window = nullptr);  // 24-bit BMP
