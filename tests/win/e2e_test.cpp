@@ -836,7 +836,7 @@ TEST_F(Guard, RunsEndByThemselvesWhenTheLogCannotBeWritten) {
       Click(wizard, IDOK);
     }
     ASSERT_TRUE(WaitFor([&] { return SetupRuns() > 0; })) << "setup program not run";
-    EXPECT_TRUE(bootstrapper_.Wait(10000)) << "still running after the setup program ended";
+    EXPECT_TRUE(bootstrapper_.Wait(30000)) << "still running after the setup program ended";
     EXPECT_EQ(1, SetupRuns());
     EXPECT_TRUE(Fresh().empty());
     LinkLogToFullDisk(false);
@@ -909,7 +909,7 @@ TEST_F(Guard, ManualPageOpensByAddressAndTheLaunchLoopTakesKeys) {
   Click(wizard, IDOK);
   ASSERT_TRUE(WaitFor([] { return !SetupProgramWindows().empty(); }));
   PostMessageA(GetDlgItem(wizard, IDCANCEL), WM_KEYDOWN, VK_ESCAPE, 1);
-  EXPECT_TRUE(bootstrapper_.Wait(10000)) << "Escape not taken while the setup program ran";
+  EXPECT_TRUE(bootstrapper_.Wait(30000)) << "Escape not taken while the setup program ran";
 }
 
 }  // namespace
