@@ -4,8 +4,10 @@
 
 #include "app/bootstrap_command_line.h"
 
-// The shell checks the size field to tell the structure's versions apart.
-static_assert(sizeof(SHELLEXECUTEINFOA) == 60, "SHELLEXECUTEINFOA layout");
+// The shell checks the size field to tell the structure's versions apart:
+// 60 bytes in 32-bit programs (112 in the x86-64 test build).
+static_assert(sizeof(SHELLEXECUTEINFOA) == (sizeof(void*) == 4 ? 60 : 112),
+              "SHELLEXECUTEINFOA layout");
 
 bool IsAdministrator() {
   SID_IDENTIFIER_AUTHORITY ntAuthority = {SECURITY_NT_AUTHORITY};

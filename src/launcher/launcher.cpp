@@ -30,9 +30,10 @@ static_assert((kSetupWaitWakeMask & ~0xFFu) == 0,
 static_assert(kSetupWaitWakeMask == (QS_ALLEVENTS & 0xFF),
               "the wait wakes for what QS_ALLEVENTS names");
 
-// The size the setup program's start-up information announces.
-static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOA) == 68,
-              "STARTUPINFOA must have its 32-bit layout");
+// The size the setup program's start-up information announces: 68 bytes
+// in 32-bit programs (104 in the x86-64 test build).
+static_assert(sizeof(STARTUPINFOA) == (sizeof(void*) == 4 ? 68 : 104),
+              "STARTUPINFOA layout");
 
 
 // Records written once the start is behind us must not stop the routine:

@@ -195,9 +195,10 @@ namespace {
 // wait for a click that never comes; the failure is logged instead.
 const FILEOP_FLAGS kDeleteFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
 static_assert(kDeleteFlags == 0x0414, "flags Windows 2000 knows");
-// The shell packs its structures on 1 byte in 32-bit programs.
-static_assert(sizeof(void*) != 4 || sizeof(SHFILEOPSTRUCTA) == 30,
-              "SHFILEOPSTRUCTA must have its 32-bit layout");
+// The shell packs its structures on 1 byte in 32-bit programs (30 bytes;
+// 56 in the x86-64 test build, packed on 8).
+static_assert(sizeof(SHFILEOPSTRUCTA) == (sizeof(void*) == 4 ? 30 : 56),
+              "SHFILEOPSTRUCTA layout");
 
 // While a just-ended setup program's image or a virus scanner still holds
 // a file, the deletion fails for a moment: retried this long.

@@ -55,7 +55,7 @@ result "describe: signed build" describes "$work/signed/Ravenstock_Setup.exe" do
   "$licence" "$demo/payload" "$launch" "yes, by CN=Test Signer, O=Hollin (not verified here)" "$demo_pin"
 
 dumps() {  # of the tree's exe, every build here and every end-to-end variant: all the same
-  local exe; for exe in "$tree" "$work"/*/Ravenstock_Setup.exe "$RAVEN_BUILD"/e2e/*/Ravenstock_Setup.exe; do
+  local exe; for exe in "$tree" "$work"/*/Ravenstock_Setup.exe "$RAVEN_BUILD"/e2e-win32/*/Ravenstock_Setup.exe; do
     [ ! -f "$exe" ] || diff -u "$RAVEN_ROOT/tests/expected/resources.txt" \
       <("${exeinfo[@]}" resources "$exe") || { echo "^ $exe"; return 1; }
   done

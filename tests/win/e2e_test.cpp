@@ -77,7 +77,7 @@ std::vector<std::string> Files(const std::string& folder, const std::string& pre
   return out;
 }
 
-std::string DemoRedist() { return e2e::BuildDir() + "\\win32\\demo\\dotnetfx.exe"; }
+std::string DemoRedist() { return e2e::BuildDir() + "\\" RAVEN_WIN_TREE "\\demo\\dotnetfx.exe"; }
 
 std::vector<HWND> SetupProgramWindows() {
   std::vector<HWND> found;
@@ -376,7 +376,7 @@ void PayloadLanded(Scenario& t, HWND) {
   ASSERT_TRUE(e2e::WaitForLog("Resources extracted"));
   ASSERT_EQ(1u, t.Fresh().size());
   const std::string folder = t.Fresh()[0] + "\\", log = e2e::ReadLog();
-  const std::string source = e2e::BuildDir() + "\\win32\\test-payloads\\payload25\\";
+  const std::string source = e2e::BuildDir() + "\\" RAVEN_WIN_TREE "\\test-payloads\\payload25\\";
   const std::vector<std::string> expected = Files(source), infos = e2e::LogInfoTexts(log);
   ASSERT_EQ(25u, expected.size());
   ASSERT_EQ(expected, Files(folder));

@@ -17,10 +17,10 @@ std::string BuildDir() {  // Wine maps / to Z:\ .
 }
 
 std::string VariantExe(const std::string& variant) {
-  return BuildDir() + "\\e2e\\" + variant + "\\Ravenstock_Setup.exe";
+  return BuildDir() + "\\e2e-" RAVEN_WIN_TREE "\\" + variant + "\\Ravenstock_Setup.exe";
 }
 std::string FixtureExe(const std::string& name) {
-  return BuildDir() + "\\win32\\tests\\fixtures\\" + name;
+  return BuildDir() + "\\" RAVEN_WIN_TREE "\\tests\\fixtures\\" + name;
 }
 
 bool WaitFor(const std::function<bool()>& pred, DWORD timeoutMs) {
