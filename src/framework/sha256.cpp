@@ -96,6 +96,8 @@ void Sha256::Compress(const uint8_t* block) {
 
 void Sha256::Update(const void* data, size_t size) {
   const uint8_t* p = static_cast<const uint8_t*>(data);
+  // An empty piece may come with no buffer at all (an empty file's data).
+  if (size == 0) return;
   length_ += size;
   if (filled_ > 0) {
     size_t take = size < 64 - filled_ ? size : 64 - filled_;

@@ -79,6 +79,32 @@ TEST(LogFormat, EscapesAndFixedWidthStamps) {
 
 const char kAbc[] = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
 
+// Lengths around the padding's edges (55, 56, 63, 64 and 119 bytes modulo
+// 64), against digests from another implementation, whole and in pieces
+// that straddle the blocks as a download's chunks do.
+TEST(Sha256, KnownDigestsAtBlockBoundariesWholeAndInPieces) {
+  const std::pair<size_t, const char*> known[] = {
+      {0, "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {55, "16fa57a0a3423a715d594516339f36189d6b5f93754a9714fef202616a9fabfe"},
+      {56, "c37b44e5f1b18554b36966f4f8e08bfbf3164c4b6c10374d12d89850892073c5"},
+      {63, "bbba992d2c85af960fb2987a1fd05e0aa82a3db3c740dd8982a9e273b75e36a3"},
+      {64, "66bd4633ed6f71c4ecfa4763bf7ba1c8ec7612de9aa6c0578a7b675207c71e0b"},
+      {119, "a3ed307b730fa77c07531300c6e4a282330011d4d4caf6bb7b63ae05950f4b66"},
+      {120, "8e3b15d9fea7472655aa069620b7f8c2e55ee1499f763200a7515fe826e99d20"},
+      {1000, "095ecb62e30793ab4b954cd6a0586d0cc91f7ea5b1332694d8da780e98676d78"}};
+  for (const auto& k : known) {
+    std::vector<unsigned char> data(k.first);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(i * 7 + 1);
+    EXPECT_EQ(k.second, Sha256Hex(data.data(), data.size())) << k.first;
+    for (size_t piece : {1, 13, 63, 65}) {
+      Sha256 h;
+      for (size_t at = 0; at < data.size(); at += piece)
+        h.Update(data.data() + at, std::min(piece, data.size() - at));
+      EXPECT_EQ(k.second, h.FinalHex()) << k.first << " in pieces of " << piece;
+    }
+  }
+}
+
 TEST(Sha256, OnlyAWellFormedEqualPinLetsAFileThrough) {
   std::string upper = kAbc, bad = kAbc;
   std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
@@ -278,12 +304,13 @@ TEST_F(InstallerProgressTest, ActionTextStopCommonDataAndBoxes) {
   Send(kInstallCommonData, "1: 2 2: 0 ");
   Send(kInstallCommonData, "1: 2 2: 1 ");
   EXPECT_EQ("cancel off|cancel on", sink.calls[sink.calls.size() - 2] + "|" + sink.Last());
-  // The caption message changes nothing; the language keeps its low 16 bits.
+  // The caption message changes nothing; the language keeps its low 16 bits
+  // (0x10412: 1042, not the 1036 stored before).
   const size_t before = sink.calls.size();
   EXPECT_EQ(kInstallerOk, Send(kInstallCommonData, "1: 1 2: Ravenstock "));
-  Send(kInstallCommonData, "1: 0 2: 66572 ");
+  Send(kInstallCommonData, "1: 0 2: 66578 ");
   EXPECT_EQ(before, sink.calls.size());
-  EXPECT_EQ(1036, state.Language());
+  EXPECT_EQ(1042, state.Language());
 }
 
 // Values past the 32-bit range saturate; the most negative report, running

@@ -143,7 +143,7 @@ class Scenario : public ::testing::TestWithParam<Row> {
       if (std::find(before_.begin(), before_.end(), f) == before_.end()) fresh.push_back(f);
     return fresh;
   }
-  std::string Record(const char* name) const { return e2e::ReadFileText(TempDir() + name); }
+  std::string Record(const char* name) const { return e2e::ReadFileText(temp_ + name); }
   std::string Str(UINT id) const {  // from the exe's own string table
     HMODULE m = LoadLibraryExA(exe_.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     char buf[512] = {};
@@ -166,6 +166,7 @@ class Scenario : public ::testing::TestWithParam<Row> {
     return found;
   }
 
+  const std::string temp_ = TempDir();  // the test's own, whatever a row gives the exe
   std::string exe_, copy_, setupCommand_, setupFolder_, log_;
   PROCESS_INFORMATION user_ = {};
   e2e::Process bootstrapper_;
@@ -178,7 +179,7 @@ class Scenario : public ::testing::TestWithParam<Row> {
   }
   std::vector<std::string> before_;
   std::vector<std::pair<std::string, std::string>> env_;
-  std::string cwd_ = TempDir() + "scenario-cwd\\", opener_, beside_;
+  std::string cwd_ = temp_ + "scenario-cwd\\", opener_, beside_;
   DWORD pressedAt_ = 0;
   loopback::Server server_;
   std::unique_ptr<loopback::ProxySetting> proxy_;
@@ -208,6 +209,11 @@ void Scenario::Do(const Row& row, const std::string& a) {
     beside_ = exe_.substr(0, exe_.rfind('\\') + 1) + "dotnetfx.exe";
     ASSERT_TRUE(value == "redist" ? CopyFileA(DemoRedist().c_str(), beside_.c_str(), FALSE) != 0
                                   : e2e::WriteFileText(beside_, "plain text, not a program\r\n"));
+  } else if (a == "blank") {  // a temporary folder with a blank in its path
+    const std::string temp = cwd_ + "with blank";
+    CreateDirectoryA(temp.c_str(), nullptr);
+    SetEnv("TMP", temp);
+    SetEnv("TEMP", temp);
   } else if (a == "opener") {  // the recorder opens web pages
     char old[MAX_PATH * 2] = {};
     LONG size = sizeof old;
@@ -218,9 +224,9 @@ void Scenario::Do(const Row& row, const std::string& a) {
     copy_ = "RavCopy" + std::to_string(GetCurrentProcessId()) + ".exe";
     exe_ = exe_.substr(0, exe_.rfind('\\') + 1) + copy_;
     ASSERT_TRUE(CopyFileA(e2e::VariantExe(row.variant).c_str(), exe_.c_str(), FALSE));
-  } else if (a == "nt40") {  // the copy sees Windows NT 4.0
+  } else if (key == "ver") {  // the copy sees this Windows (Wine's names: nt40, win2k, ...)
     ASSERT_EQ(0, SHSetValueA(HKEY_CURRENT_USER, ("Software\\Wine\\AppDefaults\\" + copy_).c_str(),
-                             "Version", REG_SZ, "nt40", 5));
+                             "Version", REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1)));
   } else if (key == "user") {  // started with Administrators deny-only, as a user's token is
     HANDLE token = nullptr, restricted = nullptr;
     SID_IDENTIFIER_AUTHORITY nt = {SECURITY_NT_AUTHORITY};
@@ -277,13 +283,10 @@ void Scenario::Do(const Row& row, const std::string& a) {
     ASSERT_TRUE(e2e::WaitFor([&] { return value.empty() ? percent(212) >= 0 : percent(212) == id; },
                              60000)) << Text(IDC_STATUS_TEXT);
     EXPECT_TRUE(Visible(IDC_PROGRESS));
-  } else if (a == "gone") {  // a failed download is deleted before step 9 is left
-    ASSERT_TRUE(e2e::WaitForLog("Terminating .net download thread"));
-    const std::string log = e2e::ReadLog(), key = "local file : \"";
-    const size_t at = log.find(key) + key.size();
-    const std::string target = log.substr(at, log.find('"', at) - at);
-    EXPECT_NE(std::string::npos, target.find("\\dotnetfx.exe")) << log;
-    EXPECT_FALSE(e2e::PathExists(target)) << target;
+  } else if (a == "gone") {  // a failed download is deleted before step 9 shows
+    ASSERT_EQ(1u, Fresh().size());
+    EXPECT_TRUE(e2e::PathExists(Fresh()[0] + "\\setup.exe"));
+    EXPECT_FALSE(e2e::PathExists(Fresh()[0] + "\\dotnetfx.exe"));
   } else if (a == "hidden") {
     EXPECT_TRUE(e2e::WaitFor([&] { return !IsWindowVisible(wizard_); }));
   } else if (a == "stays") {
@@ -324,8 +327,19 @@ void Scenario::Do(const Row& row, const std::string& a) {
   }
 }
 
+// As the log stamps its records: local time, month first.
+std::string Stamp() {
+  SYSTEMTIME t;
+  GetLocalTime(&t);
+  char text[64];
+  wsprintfA(text, "date=\"%02u/%02u/%04u\" time=\"%02u:%02u:%02u\"", t.wMonth, t.wDay, t.wYear,
+            t.wHour, t.wMinute, t.wSecond);
+  return text;
+}
+
 void Scenario::Run(const Row& row) {
   exe_ = e2e::VariantExe(row.variant);
+  const std::string from = Stamp();
   std::istringstream walk(row.walk);
   for (std::string action; !HasFatalFailure() && walk >> action;) Do(row, action);
   if (HasFatalFailure()) return;
@@ -334,6 +348,10 @@ void Scenario::Run(const Row& row) {
 
   log_ = e2e::ReadLog();
   EXPECT_TRUE(InOrder(log_, row.log)) << log_;
+  // The first record was stamped while the run went on.
+  const size_t at = log_.find("date=");
+  const std::string stamp = at == log_.npos ? "" : log_.substr(at, from.size()), to = Stamp();
+  EXPECT_TRUE(log_.empty() || (from <= stamp && stamp <= to)) << from << " " << stamp << " " << to;
   for (const std::string& never : row.absent) EXPECT_EQ(0, CountOf(log_, never)) << never;
   EXPECT_TRUE((row.outcome & kErrors) || log_.find("<error ") == std::string::npos) << log_;
   EXPECT_TRUE(!(row.outcome & (kAsked | kUnasked)) ||
@@ -371,19 +389,24 @@ void LicencePage(Scenario& t, HWND) {
             t.Text(IDC_TITLE) + "|" + t.Text(IDC_STATUS_TEXT));
 }
 
-// Byte for byte in the new work folder, each file logged once.
+// Byte for byte in the new work folder while the wizard shows; each file
+// logged once, as the log says after the run.
+std::string Payload25() { return e2e::BuildDir() + "\\" RAVEN_WIN_TREE "\\test-payloads\\payload25\\"; }
 void PayloadLanded(Scenario& t, HWND) {
-  ASSERT_TRUE(e2e::WaitForLog("Resources extracted"));
   ASSERT_EQ(1u, t.Fresh().size());
-  const std::string folder = t.Fresh()[0] + "\\", log = e2e::ReadLog();
-  const std::string source = e2e::BuildDir() + "\\" RAVEN_WIN_TREE "\\test-payloads\\payload25\\";
-  const std::vector<std::string> expected = Files(source), infos = e2e::LogInfoTexts(log);
+  t.setupFolder_ = t.Fresh()[0];
+  const std::string folder = t.setupFolder_ + "\\", source = Payload25();
+  const std::vector<std::string> expected = Files(source);
   ASSERT_EQ(25u, expected.size());
   ASSERT_EQ(expected, Files(folder));
   for (const std::string& name : expected)
     EXPECT_TRUE(e2e::ReadFileText(source + name) == e2e::ReadFileText(folder + name)) << name;
-  EXPECT_TRUE(InOrder(log, {"Creating temp folder \"" + t.Fresh()[0] + "\"",
-                            "Extracting resources in " + folder, "Resources extracted"}));
+}
+void PayloadLogged(Scenario& t, HWND) {
+  const std::string folder = t.setupFolder_ + "\\";
+  const std::vector<std::string> expected = Files(Payload25()), infos = e2e::LogInfoTexts(t.log_);
+  EXPECT_TRUE(InOrder(t.log_, {"Creating temp folder \"" + t.setupFolder_ + "\"",
+                               "Extracting resources in " + folder, "Resources extracted"}));
   std::vector<std::string> created;  // each with its success, "/" separated
   for (size_t i = 0; i + 1 < infos.size(); ++i) {
     if (infos[i].compare(0, 16, "Creating file : ") || infos[i + 1] != "File created") continue;
@@ -471,6 +494,16 @@ std::vector<Row> Rows() {
        {">Installing .net<", "Error while installing .net", "status=\"1602\"",
         "Terminating .net installation thread"},
        {installed, step10}, kRedistRan | kErrors, nullptr, nullptr},
+      // The unpack folder, under a temporary path with a blank, reaches the
+      // redistributable whole; the package installs from there.
+      {"BlankInTheTemporaryPathReachesTheRedistributableWhole", "install",
+       "blank env:RAVEN_SETUP_AUTOCLOSE=1000 beside:redist " + licence + "setup",
+       {installed, "Temp folder successfully deleted"}, {}, kRedistRan | kInstalled | kSetupRan,
+       nullptr,
+       [](Scenario& t, HWND) {
+         EXPECT_NE(std::string::npos, t.Record("REDIST_RECORD").find(
+             "TARGETDIR=\"\"" + t.temp_ + "scenario-cwd\\with blank\\Rav")) << t.Record("REDIST_RECORD");
+       }},
       {"InstallThatAsksForARestartFails", "install",
        "env:RAVEN_REDIST_PACKAGE=reboot beside:redist " + licence + "T:218 E:220 cancel",
        {">Installing .net<", "Error while installing .net", "status=\"3010\"", step10},
@@ -500,7 +533,7 @@ std::vector<Row> Rows() {
        kInstalled, nullptr, nullptr},
       // An old Windows; a user without administrator rights, whose elevation
       // under Wine yields none. A copy of the exe tells its processes apart.
-      {"OldWindowsGetsOnlyTheMessageAndNoLog", "plain", "copy nt40 launch box:200", {}, {},
+      {"OldWindowsGetsOnlyTheMessageAndNoLog", "plain", "copy ver:nt40 launch box:200", {}, {},
        kNoLog,
        [](Scenario& t, HWND box) {  // no application name yet: the box has the exe's own
          char caption[64] = {};
@@ -528,8 +561,16 @@ std::vector<Row> Rows() {
       {"PayloadLandsByteForByteAndCancelRemovesIt", "payload25", "start x cancel",
        {"Temp folder successfully created", "Loading resource : IDR_STORAGE", "Resources extracted",
         "Deleting temp folder", "Temp folder successfully deleted"},
-       {}, 0, PayloadLanded, nullptr},
+       {}, 0, PayloadLanded, PayloadLogged},
   };
+  // Windows 98 is refused as NT 4.0 is; Windows 2000 and XP run.
+  rows.push_back({"Windows98GetsOnlyTheMessage", "plain", "copy ver:win98 launch box:200", {}, {},
+                  kNoLog, nullptr, nullptr});
+  for (std::string version : {"win2k", "winxp"})
+    rows.push_back({"RunsOn_" + version, "launch",
+                    "copy ver:" + version + " fw launch:/update started nowindow close",
+                    {"Resources extracted", ">Installation terminated<", "<end "}, {},
+                    kSetupRan | kInstalled, nullptr, nullptr});
   for (std::string update : {"/UPDATE", "-update"})
     rows.push_back({update[0] == '/' ? "UpdateSwitchSlash" : "UpdateSwitchDash", "launch",
                     "fw launch:" + update + " started nowindow close",
@@ -637,28 +678,29 @@ class Guard : public Scenario {
     Do(Row(), "serve:" + options);
   }
   int SetupRuns() const { return CountOf(Record("SETUP_RECORD"), "\r\n"); }
-  // The wizard's window, or null in update mode.
+  // The wizard's window, or null in update mode. A run still going from
+  // before (a failed wait) ends first, with all it started.
   HWND Start(const std::string& variant, const std::string& arguments = "") {
+    bootstrapper_.Kill();
     bootstrapper_ = Process(exe_ = VariantExe(variant), arguments);
     return arguments.empty() ? WaitForWizard(bootstrapper_.Id()) : nullptr;
   }
-  // A user who accepts the licence and presses Next, once per step, until
-  // the exe ends or the log shows a stop; then Cancel. Returns the log.
-  std::string Drive(const std::string& variant, const std::vector<std::string>& stops = {}) {
+  // A user who accepts the licence and presses Next once per page, by what
+  // the window shows, until the exe ends or a failure page (its error line)
+  // shows; then Cancel. Returns the log, read once the run has ended.
+  std::string Drive(const std::string& variant) {
     HWND w = Start(variant);
-    int clickedAt = -1;
+    std::string clicked;
     EXPECT_TRUE(WaitFor([&] {
-      if (bootstrapper_.Wait(0)) return true;
-      const std::string log = ReadLog();
-      if (log.empty()) return false;  // held by the exe for a record
-      for (auto& stop : stops) if (log.find(stop) != std::string::npos) return true;
+      if (bootstrapper_.Wait(0) || ControlVisible(w, IDC_ERROR_TEXT)) return true;
+      const std::string page = ControlText(w, IDC_TITLE) + "|" + ControlText(w, IDC_STATUS_TEXT) +
+                               "|" + std::to_string(ControlVisible(w, IDC_LICENSE));
       if (ControlVisible(w, IDC_LICENSE) && !ButtonChecked(w, IDC_ACCEPT)) Click(w, IDC_ACCEPT);
-      else if (CountOf(log, "New step") != clickedAt && ControlEnabled(w, IDOK))
-        clickedAt = CountOf(log, "New step"), Click(w, IDOK);
+      else if (page != clicked && ControlEnabled(w, IDOK)) clicked = page, Click(w, IDOK);
       return false;
     }, 120000));
     if (!bootstrapper_.Wait(0)) Click(w, IDCANCEL);
-    EXPECT_TRUE(bootstrapper_.Wait());
+    if (!bootstrapper_.Wait()) ADD_FAILURE() << "still running", bootstrapper_.Kill();
     return ReadLog();
   }
 };
@@ -675,10 +717,19 @@ TEST_F(Guard, DllsBesideTheExeAreNeverLoaded) {
   const std::string markers = TempDir() + "harden-markers\\";
   CreateDirectoryA(markers.c_str(), nullptr);
   SetEnv("RAVEN_MARKER_DIR", markers);
-  for (const std::string& dll : dlls)
+  std::string names;
+  for (const std::string& dll : dlls) {
     ASSERT_TRUE(CopyFileA(FixtureExe("marker.dll").c_str(), Beside("harden-dlls", dll + ".dll").c_str(), FALSE));
+    names += " " + dll + ".dll";
+  }
+  // The control: a program beside them that loads them by name leaves every marker.
+  ASSERT_TRUE(CopyFileA(FixtureExe("load_by_name.exe").c_str(), Beside("harden-dlls", "control.exe").c_str(), FALSE));
+  Process control(Beside("harden-dlls", "control.exe"), names);
+  EXPECT_TRUE(control.Wait());
+  DeleteFileA(Beside("harden-dlls", "control.exe").c_str());
+  for (const std::string& dll : dlls) EXPECT_TRUE(DeleteFileA((markers + dll + ".dll.loaded").c_str())) << dll;
   Serve("--mode_ok");
-  Drive("harden-dlls", {kNine, kTen});
+  Drive("harden-dlls");
   for (const std::string& dll : dlls) {
     DeleteFileA(Beside("harden-dlls", dll + ".dll").c_str());
     EXPECT_FALSE(DeleteFileA((markers + dll + ".dll.loaded").c_str())) << dll;
@@ -736,9 +787,12 @@ TEST_F(Guard, WorkFoldersAreProtectedAndUnforeseeable) {
   const DWORD to = GetTickCount();
   std::vector<unsigned> numbers;
   for (const std::string& f : Fresh()) {
-    // Wine keeps only what file modes can say: two entries, none for all.
+    // Wine keeps only what file modes can say, and says what "others" may
+    // as Everyone: whatever else, no entry grants everyone or users anything.
     const std::string dacl = Dacl(f);
-    EXPECT_TRUE(dacl == "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)" || (OnWine() && CountOf(dacl, "(A;") == 2)) << dacl;
+    EXPECT_TRUE(dacl == "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)" || (OnWine() && dacl.find("(A;") != dacl.npos)) << dacl;
+    for (const char* who : {";WD)", ";BU)", ";AU)", ";S-1-1-0)", ";S-1-5-32-545)", ";S-1-5-11)"})
+      EXPECT_EQ(0, CountOf(dacl, who)) << dacl;
     numbers.push_back(std::stoul(f.substr(f.rfind("Rav") + 3), nullptr, 16));
   }
   ASSERT_EQ(2u, numbers.size());
@@ -763,7 +817,7 @@ TEST_F(Guard, RedistributableBesideTheExeMustMatchAPin) {
     DeleteFileA((TempDir() + "REDIST_RECORD").c_str());
     ASSERT_TRUE(WriteFileText(Beside("harden-pins", "dotnetfx.exe"), c.content));
     Serve("--status_404");
-    const std::string log = Drive("harden-pins", {kNine, kTen});
+    const std::string log = Drive("harden-pins");
     DeleteFileA(Beside("harden-pins", "dotnetfx.exe").c_str());
     size_t at = log.find("Creating temp folder \"") + 22;
     const std::string work = log.substr(at, log.find('"', at) - at);
@@ -790,17 +844,44 @@ TEST_F(Guard, LogWithASecondNameIsNotWrittenThrough) {
   DeleteFileA(target.c_str());
 }
 
-// The wizard's side of a worker, with nothing to show.
+// The wizard's side of a worker: only the detail line is kept.
 struct QuietOwner : WizardOwner {
   explicit QuietOwner(CSessionLog* log) : log_(log) {}
   CSessionLog* GetSessionLog() override { return log_; }
-  void SetStatusText(const std::string&) override {} void SetDetailText(const std::string&) override {}
+  void SetStatusText(const std::string&) override {}
+  void SetDetailText(const std::string& text) override { detail = text; }
   void ShowProgressBar(bool) override {} void EnableCancelButton(bool) override {}
   void SetProgress(int, int) override {} void SetProgressStep(int) override {}
   void StepProgress() override {} void OffsetProgress(int) override {}
   void ExtendProgressRange(int) override {} void UpdateInstallPercent() override {}
   CSessionLog* log_;
+  std::string detail;
 };
+
+// The handler the installer calls (Wine's installer ignores its Cancel, so
+// no run can show it): progress is answered Cancel once the user pressed
+// Cancel, and only then; an action's text after its last ". " is shown.
+TEST(InstallerHandler, AnswersCancelOnlyOnceAskedAndShowsTheActionsText) {
+  CSessionLog log("Ravenstock", "BootStrap");
+  QuietOwner owner(&log);
+  ProcessParams params;
+  params.owner = &owner;
+  const struct { UINT type; const char* text; bool stop; int answer; const char* detail; } cases[] = {
+      {INSTALLMESSAGE_PROGRESS, "1: 0 2: 100 3: 0 4: 0 ", false, IDOK, ""},
+      {INSTALLMESSAGE_PROGRESS, "1: 2 2: 10 3: 0 4: 0 ", false, IDOK, ""},
+      {INSTALLMESSAGE_PROGRESS, "1: 2 2: 10 3: 0 4: 0 ", true, IDCANCEL, ""},
+      {INSTALLMESSAGE_ACTIONDATA, "File: a.dll", true, IDOK, ""},
+      {INSTALLMESSAGE_ACTIONSTART, "Action 12:00:00: InstallFiles. Copying. New files", false,
+       IDOK, "New files"},
+      {INSTALLMESSAGE_ACTIONSTART, "Action 12:00:01: CostFinalize", false, IDOK, ""},
+  };
+  for (const auto& c : cases) {
+    params.stop = c.stop;
+    owner.detail = "?";
+    EXPECT_EQ(c.answer, InstallerUiHandler(&params, c.type, c.text)) << c.text << c.stop;
+    EXPECT_EQ(c.type == INSTALLMESSAGE_ACTIONSTART ? c.detail : "?", owner.detail) << c.text;
+  }
+}
 
 // The worker itself, its time-out shortened from the wizard's minute: a
 // server that stops sending fails the download within the time-out.
@@ -868,11 +949,19 @@ TEST_F(Guard, AFileHeldInTheWorkFolderIsWaitedForOrReportedAsItIs) {
     HANDLE held = CreateFileA((folder + "\\readme.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
                               nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    DWORD setupId = 0;
+    GetWindowThreadProcessId(SetupProgramWindows()[0], &setupId);
+    HANDLE setup = OpenProcess(SYNCHRONIZE, FALSE, setupId);
+    const size_t files = Files(folder + "\\").size();
     PostMessageA(SetupProgramWindows()[0], WM_CLOSE, 0, 0);
-    if (released) {
-      EXPECT_TRUE(WaitForLog("Deleting temp folder"));
+    if (released) {  // after the setup program's end: the deletion begins, and
+      // where the folder's listing puts the held file late, a first attempt
+      // has visibly removed some files. Inside the two seconds of retries.
+      EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(setup, 20000));
+      WaitFor([&] { return Files(folder + "\\").size() < files; }, 1000);
       CloseHandle(held);
     }
+    CloseHandle(setup);
     EXPECT_TRUE(bootstrapper_.Wait(20000));
     if (!released) CloseHandle(held);
     const std::string log = ReadLog();
@@ -896,10 +985,10 @@ TEST_F(Guard, ManualPageOpensByAddressAndTheLaunchLoopTakesKeys) {
   ClassDefault http("http\\shell\\open\\command", "\"" + FixtureExe("recorder.exe") + "\" \"%1\"");
   HWND wizard = Start("wizard");
   Click(wizard, IDOK);
-  ASSERT_TRUE(WaitForLog("New step reached : 2"));
+  ASSERT_TRUE(WaitFor([&] { return ControlVisible(wizard, IDC_LICENSE); }));
   Click(wizard, IDC_ACCEPT);  // taken before the Next posted after it
-  Click(wizard, IDOK);  // the download is refused: step 9
-  ASSERT_TRUE(WaitForLog("New step reached : 9"));
+  Click(wizard, IDOK);  // the download is refused: step 9, its error line
+  ASSERT_TRUE(WaitFor([&] { return ControlVisible(wizard, IDC_ERROR_TEXT) && ControlEnabled(wizard, IDOK); }));
   Click(wizard, IDOK);
   Do(Row(), "opened:1");
   EXPECT_NE(std::string::npos, Record("RECORDER_FILE").find("\"http://127.0.0.1/")) << Record("RECORDER_FILE");
@@ -910,6 +999,24 @@ TEST_F(Guard, ManualPageOpensByAddressAndTheLaunchLoopTakesKeys) {
   ASSERT_TRUE(WaitFor([] { return !SetupProgramWindows().empty(); }));
   PostMessageA(GetDlgItem(wizard, IDCANCEL), WM_KEYDOWN, VK_ESCAPE, 1);
   EXPECT_TRUE(bootstrapper_.Wait(30000)) << "Escape not taken while the setup program ran";
+}
+
+// Both marks, or the framework is missing: the value alone, the folder
+// alone or a file in the folder's place is not the framework.
+TEST(Detection, OnlyBothMarksMeanInstalled) {
+  char windows[MAX_PATH] = {};
+  GetWindowsDirectoryA(windows, MAX_PATH);
+  const std::string folder = std::string(windows) + "\\Microsoft.NET\\Framework\\v1.1.4322";
+  const char* key = "SOFTWARE\\Microsoft\\.NETFramework\\policy\\v1.1";
+  for (int marks : {0, 1, 2, 3, 5}) {  // 1: the value, 2: the folder, 4: a file in its place
+    SetFrameworkInstalled(true);
+    if (!(marks & 1)) SHDeleteValueA(HKEY_LOCAL_MACHINE, key, "4322");
+    if (!(marks & 2)) RemoveDirectoryA(folder.c_str());
+    if (marks & 4) WriteFileText(folder, "not a folder");
+    EXPECT_EQ(marks != 3, IsFrameworkMissing()) << marks;
+    DeleteFileA(folder.c_str());
+  }
+  SetFrameworkInstalled(false);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "support/e2e.h"
 
 #include <shellapi.h>
+#include <tlhelp32.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -57,10 +58,22 @@ bool Process::Wait(DWORD timeoutMs) {
   return process_ != nullptr && WaitForSingleObject(process_, timeoutMs) == WAIT_OBJECT_0;
 }
 
+// Its descendants are found before anything ends: a child still names its
+// ended parent, but a later snapshot may not reach it through that parent.
 void Process::Kill() {
-  if (process_ != nullptr && !Wait(0)) {
-    TerminateProcess(process_, 1);
-    Wait(5000);
+  if (process_ == nullptr) return;
+  std::vector<DWORD> tree = {pid_};
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32 e = {};
+  e.dwSize = sizeof e;
+  for (size_t i = 0; i < tree.size(); ++i)
+    for (BOOL ok = Process32First(snap, &e); ok; ok = Process32Next(snap, &e))
+      if (e.th32ParentProcessID == tree[i] && e.th32ProcessID != pid_) tree.push_back(e.th32ProcessID);
+  CloseHandle(snap);
+  for (DWORD id : tree) {
+    HANDLE h = id == pid_ ? process_ : OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
+    if (h != nullptr && TerminateProcess(h, 1)) WaitForSingleObject(h, 5000);
+    if (h != nullptr && h != process_) CloseHandle(h);
   }
 }
 
@@ -179,10 +192,6 @@ void RemoveTree(const std::string& folder) {
 
 std::string ReadLog() { return ReadFileText(LogPath()); }
 void DeleteLog() { DeleteFileA(LogPath().c_str()); }
-
-bool WaitForLog(const std::string& needle, DWORD timeoutMs) {
-  return WaitFor([&] { return ReadLog().find(needle) != std::string::npos; }, timeoutMs);
-}
 
 std::vector<std::string> LogInfoTexts(const std::string& log) {
   std::vector<std::string> texts;

@@ -29,7 +29,7 @@ class Process {  // commandTail follows the quoted program path after one blank
   bool Started() const { return process_ != nullptr; }
   DWORD Id() const { return pid_; }
   bool Wait(DWORD timeoutMs = 30000);  // true when it ended in time
-  void Kill();
+  void Kill();  // it and every process it started, and theirs
 
  private:
   HANDLE process_ = nullptr;
@@ -47,12 +47,12 @@ bool ControlEnabled(HWND dialog, int id);
 bool ButtonChecked(HWND dialog, int id);
 void Click(HWND dialog, int id);  // posted: a sent one would block on a box it opens
 
-// The session log. The program holds it without sharing for each record:
-// reads retry (TryReadFile), and WaitForLog waits for the record itself.
+// The session log. The program holds it without sharing for each record
+// and drops the record when someone else holds it: read it once the
+// program has ended, never to wait for something (reads retry).
 std::string LogPath();
 std::string ReadLog();
 void DeleteLog();
-bool WaitForLog(const std::string& needle, DWORD timeoutMs = 20000);
 std::vector<std::string> LogInfoTexts(const std::string& log);  // unescaped, in order
 int CountOf(const std::string& haystack, const std::string& needle);
 bool InOrder(const std::string& text, const std::vector<std::string>& needles);
