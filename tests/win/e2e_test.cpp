@@ -924,17 +924,6 @@ TEST_F(Guard, RunsEndByThemselvesWhenTheLogCannotBeWritten) {
   }
 }
 
-TEST_F(Guard, UpdateRunsLeaveNoWorkFolder) {
-  SetFrameworkInstalled(true);
-  SetEnv("RAVEN_SETUP_AUTOCLOSE", "0");
-  for (int i = 0; i < 20; ++i) {
-    Start("launch", "/update");
-    ASSERT_TRUE(bootstrapper_.Wait(20000)) << "run " << i;
-  }
-  EXPECT_EQ(20, SetupRuns());
-  EXPECT_TRUE(Fresh().empty()) << ReadLog();
-}
-
 TEST_F(Guard, AFileHeldInTheWorkFolderIsWaitedForOrReportedAsItIs) {
   SetFrameworkInstalled(true);
   SetEnv("RAVEN_SETUP_AUTOCLOSE", "");
