@@ -68,7 +68,6 @@ bool PathExists(const std::string& path);
 void RemoveTree(const std::string& folder);  // and all below it, quietly
 std::string TempDir();                   // ends in "\"
 std::vector<std::string> WorkFolders();  // folders in TempDir() named Rav*
-bool Screenshot(const std::string& bmpPath, HWND window = nullptr);  // 24-bit BMP
 
 }  // namespace e2e
 
