@@ -19,6 +19,7 @@
 #include "log/log_format.h"
 #include "payload/archive_format.h"
 #include "payload/archive_order.h"
+#include "payload/work_folder_rules.h"
 #include "wizard/progress_math.h"
 
 namespace {
@@ -55,6 +56,40 @@ TEST(CommandLines, WorkingFolderCutsAtTheLastRealBackslash) {
                {dbcs, std::string("C:\\\x95", 4), nullptr},
                {std::string("C:\\dir\\\x95", 8), "C:\\dir", lead}};
   for (const auto& c : cases) EXPECT_EQ(c.folder, WorkingFolderOf(c.path, c.lead)) << c.path;
+}
+
+// The work folder: 64 bits in the name, the owner only when elevated, and
+// every folder on the path looked at (a link, or one unreadable, refuses).
+TEST(WorkFolder, NameDescriptorAndPathCheck) {
+  EXPECT_EQ("Rav0123456789ABCDEF.tmp", WorkFolderName("Ravenstock", 0x0123456789ABCDEFull));
+  EXPECT_EQ("RavFFFFFFFF00000000.tmp", WorkFolderName("Ravenstock", 0xFFFFFFFF00000000ull));
+  EXPECT_EQ("O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", WorkFolderSddl(true, "S-1-5-21-9"));
+  EXPECT_EQ("D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;S-1-5-21-9)",
+            WorkFolderSddl(false, "S-1-5-21-9"));
+  auto lead = [](unsigned char c) { return c == 0x95; };
+  const std::string dbcs("C:\\\x95\x5C\\T", 7);
+  const struct { std::string path, link, unsafe; LeadBytePredicate lead; } cases[] = {
+      {"C:\\Users\\me\\Temp", "", "", nullptr},
+      {"C:\\Users\\me\\Temp\\", "C:\\Users\\me", "C:\\Users\\me", nullptr},
+      {"c:\\Users\\\\me\\Temp", "c:\\Users\\\\me\\Temp", "c:\\Users\\\\me\\Temp", nullptr},
+      {"C:\\Users\\me\\Temp", "?C:\\Users", "C:\\Users", nullptr},  // unreadable
+      {dbcs, std::string("C:\\\x95\x5C", 5), std::string("C:\\\x95\x5C", 5), lead},
+      {dbcs, std::string("C:\\\x95", 4), "", lead},
+      {"\\\\server\\share\\Temp", "", "\\\\server\\share\\Temp", nullptr},
+      {"Temp\\x", "", "Temp\\x", nullptr}};
+  for (const auto& c : cases) {
+    std::vector<std::string> asked;
+    auto attributes = [&](const std::string& folder) -> std::uint32_t {
+      asked.push_back(folder);
+      if ("?" + folder == c.link) return kNoAttributes;
+      return folder == c.link ? 0x410 : 0x10;
+    };
+    EXPECT_EQ(c.unsafe, FirstUnsafeFolder(c.path, c.lead, attributes)) << c.path;
+    EXPECT_TRUE(c.unsafe.empty() || c.unsafe == c.path || asked.back() == c.unsafe) << c.path;
+  }
+  EXPECT_EQ("d:\\", DriveRootOf("d:\\Temp\\"));
+  for (const char* path : {"\\\\server\\share\\", "\\\\?\\C:\\Temp", "C:Temp", ""})
+    EXPECT_EQ("", DriveRootOf(path)) << path;
 }
 
 TEST(Percentages, TruncateNeverDivideByZeroAndStayInRange) {

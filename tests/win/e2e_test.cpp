@@ -22,6 +22,7 @@
 #include "framework/detection.h"
 #include "framework/workers.h"
 #include "log/session_log.h"
+#include "payload/work_folder.h"
 #include "resource_ids.h"
 #include "support/e2e.h"
 #include "wizard/params.h"
@@ -471,6 +472,19 @@ std::vector<Row> Rows() {
        {">Installing .net<", "Error while installing .net", "status=\"1602\"",
         "Terminating .net installation thread"},
        {installed, step10}, kRedistRan | kErrors, nullptr, nullptr},
+      // Renamed away on the licence page and another put in its place: the
+      // held folder refuses, and what runs is the payload's.
+      {"WorkFolderCannotBeSwapped", "install", "env:RAVEN_SETUP_AUTOCLOSE=1000 beside:redist "
+       "start next licence x accept next started", {installed, "Starting installation thread"},
+       {}, kSetupRan | kRedistRan | kInstalled,
+       [](Scenario& t, HWND) {
+         ASSERT_EQ(1u, t.Fresh().size());
+         const std::string f = t.Fresh()[0];
+         if (!MoveFileA(f.c_str(), (f + "-moved").c_str())) return;
+         ADD_FAILURE() << "renamed";
+         CreateDirectoryA(f.c_str(), nullptr);
+         e2e::WriteFileText(f + "\\setup.exe", "not the payload's");
+       }, nullptr},
       {"InstallThatAsksForARestartFails", "install",
        "env:RAVEN_REDIST_PACKAGE=reboot beside:redist " + licence + "T:218 E:220 cancel",
        {">Installing .net<", "Error while installing .net", "status=\"3010\"", step10},
@@ -686,9 +700,9 @@ TEST_F(Guard, DllsBesideTheExeAreNeverLoaded) {
   EXPECT_FALSE(Record("SETUP_RECORD").empty());  // the whole run went through
 }
 
-// With every name taken no folder of someone else's is used: message 201,
-// nothing unpacked into any of them or run.
-TEST_F(Guard, EveryNameTakenRunsNothing) {
+// Every name of the old 16-bit form taken: the run goes on, with a name of
+// 64 bits, and puts nothing into any of them.
+TEST_F(Guard, OldNamesTakenAreNoObstacle) {
   // A name of this run's own: one an aborted run left would end the wait early.
   const std::string name = "harden-taken-" + std::to_string(GetCurrentProcessId());
   const std::string parent = TempDir(), temp = parent + name, found = temp + ".txt";
@@ -698,11 +712,14 @@ TEST_F(Guard, EveryNameTakenRunsNothing) {
   ASSERT_TRUE(HostShell("cd " + Unix(parent) + " && mkdir " + name + " && cd " + name +
                         " && seq 1 65535 | xargs printf 'Rav%x.tmp\\n' | xargs mkdir",
                         [&] { return PathExists(temp + "\\Ravffff.tmp"); }));
-  bootstrapper_ = Process(VariantExe("download"), "");
-  HWND box = nullptr;
-  EXPECT_TRUE(WaitFor([&] { return (box = FindMessageBox(bootstrapper_.Id())) != nullptr; }, 60000));
-  EXPECT_NE(std::string::npos, MessageBoxText(box).find("corrupted"));
-  Click(box, IDOK);
+  HWND w = Start("download");
+  ASSERT_NE(nullptr, w);
+  EXPECT_TRUE(WaitForLog("Resources extracted"));
+  const std::string log = ReadLog(), key = "Creating temp folder \"" + temp + "\\Rav";
+  const size_t at = log.find(key) + key.size();
+  EXPECT_EQ(1, CountOf(log, key));  // at once, 16 hexadecimal digits
+  EXPECT_EQ(20u, log.find('"', at) - at) << log;
+  Click(w, IDCANCEL);
   EXPECT_TRUE(bootstrapper_.Wait());
   ASSERT_TRUE(HostShell("cd " + Unix(parent) + " && find " + name + " -mindepth 2 > " + name +
                         ".tmp; mv " + name + ".tmp " + name + ".txt; rm -rf " + name,
@@ -711,7 +728,6 @@ TEST_F(Guard, EveryNameTakenRunsNothing) {
   EXPECT_TRUE(TryReadFile(found, &inside));
   EXPECT_EQ("", inside);
   DeleteFileA(found.c_str());
-  EXPECT_TRUE(ReadFileText(parent + "SETUP_RECORD").empty());
 }
 
 std::string Dacl(const std::string& folder) {
@@ -725,29 +741,24 @@ std::string Dacl(const std::string& folder) {
   return dacl;
 }
 
-// Two runs a millisecond apart: each folder has the protected DACL, and
-// neither number is what a C library generator seeded with the tick gives.
+// Two runs a millisecond apart: each folder has the protected DACL (the
+// descriptor built, as Wine keeps none) and a name of 64 bits of its own.
 TEST_F(Guard, WorkFoldersAreProtectedAndUnforeseeable) {
-  const DWORD from = GetTickCount();
+  EXPECT_EQ("O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", WorkFolderSecurityText());
   Process runs[2] = {Process(VariantExe("download"), "")};
   Sleep(1);
   runs[1] = Process(VariantExe("download"), "");
   HWND wizards[2] = {WaitForWizard(runs[0].Id()), WaitForWizard(runs[1].Id())};
-  const DWORD to = GetTickCount();
-  std::vector<unsigned> numbers;
+  std::vector<std::string> numbers;
   for (const std::string& f : Fresh()) {
     // Wine keeps only what file modes can say: two entries, none for all.
     const std::string dacl = Dacl(f);
     EXPECT_TRUE(dacl == "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)" || (OnWine() && CountOf(dacl, "(A;") == 2)) << dacl;
-    numbers.push_back(std::stoul(f.substr(f.rfind("Rav") + 3), nullptr, 16));
+    numbers.push_back(f.substr(f.rfind("Rav") + 3));
+    EXPECT_EQ(16u, numbers.back().find_first_not_of("0123456789ABCDEF")) << f;
   }
   ASSERT_EQ(2u, numbers.size());
   EXPECT_NE(numbers[0], numbers[1]);
-  int foreseen = 0;
-  for (unsigned number : numbers)
-    for (DWORD tick = from; tick != to + 1; ++tick)
-      foreseen += number == std::max(1ul, ((tick * 214013ul + 2531011ul) >> 16) & 0x7FFFul);
-  EXPECT_LT(foreseen, 2);
   for (HWND w : wizards) Click(w, IDCANCEL);
   for (Process& run : runs) EXPECT_TRUE(run.Wait());
 }
