@@ -730,6 +730,24 @@ TEST_F(Guard, OldNamesTakenAreNoObstacle) {
   DeleteFileA(found.c_str());
 }
 
+// A temporary folder on no local fixed drive (a network path here; a volume
+// without access rights is refused the same way): the work folder is made
+// in the Windows folder's Temp, run from and removed.
+TEST_F(Guard, TempWhereRightsMeanNothingGivesWayToTheWindowsTemp) {
+  SetFrameworkInstalled(true);
+  char windows[MAX_PATH] = {};
+  const std::string temp = std::string(windows, GetSystemWindowsDirectoryA(windows, MAX_PATH)),
+                    records = TempDir();  // before the temporary folder changes
+  for (const char* name : {"TMP", "TEMP"}) SetEnv(name, "\\\\ravenstock.invalid\\share");
+  Start("launch", "/update");
+  EXPECT_TRUE(bootstrapper_.Wait(30000));
+  const std::string setup = ReadFileText(records + "SETUP_RECORD"), log = ReadLog();
+  const std::string folder = setup.substr(setup.find('\t') + 1, setup.find('\r') - setup.find('\t') - 1);
+  EXPECT_EQ(0, StrCmpNIA(folder.c_str(), (temp + "\\Temp\\Rav").c_str(), temp.size() + 9)) << setup;
+  EXPECT_FALSE(folder.empty() || PathExists(folder)) << log;
+  EXPECT_TRUE(InOrder(log, {"keeps no access rights", "Temp folder successfully deleted"})) << log;
+}
+
 std::string Dacl(const std::string& folder) {
   PSECURITY_DESCRIPTOR sd = nullptr;
   char* text = nullptr;
