@@ -77,6 +77,7 @@ void CSetupWizardDlg::ResetProcessParams() {
   // The folder is left as it is.
   processParams.window = nullptr;
   processParams.programPath.clear();
+  processParams.tempFolder.clear();
   processParams.commandLine.clear();
   processParams.exitCode = 0;
   processParams.owner = nullptr;

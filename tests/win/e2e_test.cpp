@@ -167,7 +167,7 @@ class Scenario : public ::testing::TestWithParam<Row> {
     return found;
   }
 
-  std::string exe_, copy_, setupCommand_, setupFolder_, log_;
+  std::string exe_, copy_, setupCommand_, setupFolder_, setupTemp_, log_;
   PROCESS_INFORMATION user_ = {};
   e2e::Process bootstrapper_;
   HWND wizard_ = nullptr;
@@ -291,9 +291,11 @@ void Scenario::Do(const Row& row, const std::string& a) {
     EXPECT_FALSE(bootstrapper_.Wait(1000)) << "ended before the setup program";
   } else if (a == "started") {  // the setup program, in the one new work folder
     ASSERT_TRUE(e2e::WaitFor([&] { return Record("SETUP_RECORD").find('\n') != a.npos; }));
-    const std::string line = Record("SETUP_RECORD");  // "command<TAB>folder\r\n"
-    setupCommand_ = line.substr(0, line.find('\t'));
-    setupFolder_ = line.substr(line.find('\t') + 1, line.find('\r') - line.find('\t') - 1);
+    const std::string line = Record("SETUP_RECORD");  // "command<TAB>folder<TAB>TEMP\r\n"
+    const size_t tab = line.find('\t'), tab2 = line.find('\t', tab + 1);
+    setupCommand_ = line.substr(0, tab);
+    setupFolder_ = line.substr(tab + 1, tab2 - tab - 1);
+    setupTemp_ = line.substr(tab2 + 1, line.find('\r') - tab2 - 1);
     ASSERT_EQ(1u, Fresh().size());
     EXPECT_EQ(0, lstrcmpiA(Fresh()[0].c_str(), setupFolder_.c_str())) << setupFolder_;
     EXPECT_TRUE(e2e::PathExists(setupFolder_ + "\\setup.exe"));
@@ -484,7 +486,12 @@ std::vector<Row> Rows() {
          ADD_FAILURE() << "renamed";
          CreateDirectoryA(f.c_str(), nullptr);
          e2e::WriteFileText(f + "\\setup.exe", "not the payload's");
-       }, nullptr},
+       },
+       [](Scenario& t, HWND) {  // the redistributable's TEMP is the run's; the setup program's ours
+         char temp[MAX_PATH] = {};
+         EXPECT_NE(std::string::npos, t.Record("REDIST_RECORD").find("\n" + t.setupFolder_ + "\\temp\n"));
+         EXPECT_EQ(std::string(temp, GetEnvironmentVariableA("TEMP", temp, MAX_PATH)), t.setupTemp_);
+       }},
       {"InstallThatAsksForARestartFails", "install",
        "env:RAVEN_REDIST_PACKAGE=reboot beside:redist " + licence + "T:218 E:220 cancel",
        {">Installing .net<", "Error while installing .net", "status=\"3010\"", step10},
@@ -742,7 +749,7 @@ TEST_F(Guard, TempWhereRightsMeanNothingGivesWayToTheWindowsTemp) {
   Start("launch", "/update");
   EXPECT_TRUE(bootstrapper_.Wait(30000));
   const std::string setup = ReadFileText(records + "SETUP_RECORD"), log = ReadLog();
-  const std::string folder = setup.substr(setup.find('\t') + 1, setup.find('\r') - setup.find('\t') - 1);
+  const std::string folder = setup.substr(setup.find('\t') + 1, setup.rfind('\t') - setup.find('\t') - 1);
   EXPECT_EQ(0, StrCmpNIA(folder.c_str(), (temp + "\\Temp\\Rav").c_str(), temp.size() + 9)) << setup;
   EXPECT_FALSE(folder.empty() || PathExists(folder)) << log;
   EXPECT_TRUE(InOrder(log, {"keeps no access rights", "Temp folder successfully deleted"})) << log;
