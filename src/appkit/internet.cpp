@@ -18,6 +18,7 @@ struct WinInetApi {
   decltype(&::HttpSendRequestA) sendRequest = nullptr;
   decltype(&::HttpQueryInfoA) queryInfo = nullptr;
   decltype(&::InternetReadFile) read = nullptr;
+  decltype(&::InternetQueryDataAvailable) available = nullptr;
   decltype(&::InternetCloseHandle) close = nullptr;
 };
 
@@ -31,6 +32,7 @@ WinInetApi LoadWinInet() {
            ResolveFunction(m, "HttpSendRequestA", &api.sendRequest) &&
            ResolveFunction(m, "HttpQueryInfoA", &api.queryInfo) &&
            ResolveFunction(m, "InternetReadFile", &api.read) &&
+           ResolveFunction(m, "InternetQueryDataAvailable", &api.available) &&
            ResolveFunction(m, "InternetCloseHandle", &api.close);
   if (!api.ok) api.error = GetLastError() != 0 ? GetLastError() : ERROR_PROC_NOT_FOUND;
   return api;
@@ -122,6 +124,12 @@ bool CHttpFile::QueryInfo(DWORD level, DWORD& value) {
 }
 
 DWORD CHttpFile::Read(void* buffer, DWORD size) {
+  // A read waits until it has all it asked for: only what has arrived is
+  // asked for, so a slow sender cannot hold one read for ever.
+  DWORD available = 0;
+  if (!WinInet().available(request_.Get(), &available, 0, 0))
+    throw CInternetException(GetLastError());
+  if (available != 0 && available < size) size = available;
   DWORD read = 0;
   if (!WinInet().read(request_.Get(), buffer, size, &read))
     throw CInternetException(GetLastError());

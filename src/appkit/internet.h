@@ -28,7 +28,8 @@ class CHttpFile {
   // A response header as a number (HTTP_QUERY_FLAG_NUMBER is added). False
   // (and value untouched) when the response does not carry it.
   bool QueryInfo(DWORD level, DWORD& value);
-  // Reads up to size bytes; 0 at the end of the response.
+  // Reads up to size bytes, once some have arrived; 0 at the end of the
+  // response.
   DWORD Read(void* buffer, DWORD size);
   HINTERNET Handle() const { return request_.Get(); }
 

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "appkit/app.h"
 #include "appkit/exceptions.h"
 #include "appkit/handle.h"
@@ -96,20 +98,51 @@ std::string RedistributableBesideProgram() {
 
 namespace {
 
-// The SHA-256 of a file as hex, empty when it cannot be read whole. Others
-// may read it meanwhile, nobody may change it.
-std::string FileSha256(const std::string& path) {
-  ScopedKernelHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                      nullptr, OPEN_EXISTING, 0, nullptr));
-  if (!file.IsValid()) return std::string();
-  Sha256 sha;
-  char buffer[65536];
-  DWORD got = 0;
-  for (;;) {
-    if (!ReadFile(file.Get(), buffer, sizeof buffer, &got, nullptr)) return std::string();
-    if (got == 0) return sha.FinalHex();
-    sha.Update(buffer, got);
+// Copies source's bytes into a file made new at target, hashing them on the
+// way: nothing of the source's attributes comes along (a read-only copy
+// could not be deleted when it proves wrong), and what is hashed is what
+// was written. The hex digest, or empty with *error set and target gone.
+std::string CopyAndHash(const std::string& source, const std::string& target, DWORD* error) {
+  // Others may read the source meanwhile, nobody may change it.
+  ScopedKernelHandle in(CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+  if (!in.IsValid()) {
+    *error = GetLastError();
+    return std::string();
   }
+  ScopedKernelHandle out(CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!out.IsValid()) {
+    *error = GetLastError();
+    return std::string();
+  }
+  Sha256 sha;
+  std::vector<char> buffer(65536);
+  unsigned long total = 0;
+  for (;;) {
+    DWORD got = 0, written = 0;
+    if (!ReadFile(in.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+      *error = GetLastError();
+      break;
+    }
+    if (got == 0) {
+      out.Reset();
+      return sha.FinalHex();
+    }
+    if (got > kMaxRedistributableBytes - total) {
+      *error = ERROR_FILE_TOO_LARGE;
+      break;
+    }
+    total += got;
+    if (!WriteFile(out.Get(), buffer.data(), got, &written, nullptr) || written != got) {
+      *error = GetLastError() != 0 ? GetLastError() : ERROR_WRITE_FAULT;
+      break;
+    }
+    sha.Update(buffer.data(), got);
+  }
+  out.Reset();
+  DeleteFileA(target.c_str());
+  return std::string();
 }
 
 }  // namespace
@@ -121,18 +154,20 @@ bool TakeRedistributableBesideProgram(const std::string& target,
   const char kSection[] = "BootStrap";
   // Whatever lies beside the program may change at any time: only a copy
   // inside the work folder, which nobody else may touch, is checked and run.
-  if (!CopyFileA(beside.c_str(), target.c_str(), TRUE)) {
-    const DWORD error = GetLastError();
+  DWORD error = 0;
+  const std::string digest = CopyAndHash(beside, target, &error);
+  if (digest.empty()) {
     log.WriteInfo(kSection, StrFormat("Ignoring %s : it cannot be copied to %s (error %lu)",
                                       beside.c_str(), target.c_str(), error));
     return false;
   }
-  const std::string digest = FileSha256(target);
-  if (digest.empty() || !DigestMatchesAnyPin(digest, pins)) {
-    DeleteFileA(target.c_str());
-    log.WriteInfo(kSection,
-                  StrFormat("Ignoring %s : its SHA-256 %s matches no pinned hash",
-                            beside.c_str(), digest.empty() ? "(unreadable)" : digest.c_str()));
+  if (!DigestMatchesAnyPin(digest, pins)) {
+    log.WriteInfo(kSection, StrFormat("Ignoring %s : its SHA-256 %s matches no pinned hash",
+                                      beside.c_str(), digest.c_str()));
+    // The download that follows writes the same name.
+    if (!DeleteFileA(target.c_str()))
+      log.WriteError(kSection, StrFormat("Cannot delete %s", target.c_str()),
+                     GetLastError());
     return false;
   }
   log.WriteInfo(kSection, StrFormat("Using %s, copied to %s", beside.c_str(), target.c_str()));

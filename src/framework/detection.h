@@ -7,6 +7,9 @@
 // The redistributable's file name: the downloaded file, the copy beside the
 // program and the program the install worker starts.
 extern const char kRedistributableName[];  // "dotnetfx.exe"
+// No redistributable is anywhere near this size: a download or a copy that
+// would take more fails, so nobody can fill the disk through us.
+constexpr unsigned long kMaxRedistributableBytes = 512ul * 1024 * 1024;
 
 bool IsFrameworkMissing();
 // The running program's folder without a trailing backslash.
@@ -17,8 +20,9 @@ bool FileExists(const std::string& path);
 std::string RedistributableBesideProgram();
 
 class CSessionLog;
-// Takes a redistributable lying beside the program: it is copied to target
-// (in the work folder) and kept only when the copy's SHA-256 equals one of
+// Takes a redistributable lying beside the program: its bytes are copied
+// into a file made new at target (in the work folder, normal attributes,
+// at most kMaxRedistributableBytes) and kept only when the copy's SHA-256 equals one of
 // pins (the list LoadPinnedRedistHash gives). True when target now holds
 // such a copy; otherwise target is gone and, when a copy lay beside the
 // program, an info record says why it was ignored.

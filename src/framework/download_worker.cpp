@@ -13,6 +13,7 @@
 #include "appkit/file.h"
 #include "appkit/internet.h"
 #include "appkit/strings.h"
+#include "framework/detection.h"
 #include "framework/sha256.h"
 #include "framework/workers.h"
 #include "log/session_log.h"
@@ -30,9 +31,9 @@ const DWORD_PTR kContext = 1;
 const DWORD kRequestFlags = INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_RELOAD |
                             INTERNET_FLAG_NO_CACHE_WRITE |
                             INTERNET_FLAG_PRAGMA_NOCACHE;
-// Without a Content-Length a server could fill the disk: no redistributable
-// is anywhere near this size.
-const DWORD kMaxBodyWithoutLength = 512u * 1024 * 1024;
+// A body that brings less than this within the time-out fails as a time-out
+// does: a byte now and then must not hold the wizard in its download step.
+const DWORD kMinBytesPerTimeout = 1024;
 
 // What the body transfer left behind, judged once the file is closed.
 struct Transfer {
@@ -58,19 +59,44 @@ void SendProgress(HWND window, DWORD received, DWORD length) {
   SendMessageA(window, WM_DOWNLOAD_PROGRESS, received, length);
 }
 
+// The announced Content-Length, read as text: a number beyond 32 bits must
+// not wrap to a small one. Saturates; false when there is none.
+bool AnnouncedLength(CHttpFile& request, unsigned long long* length) {
+  std::string text;
+  if (!request.QueryInfo(HTTP_QUERY_CONTENT_LENGTH, text, 32)) return false;
+  size_t at = text.find_first_not_of(' ');
+  if (at == std::string::npos || text[at] < '0' || text[at] > '9') return false;
+  *length = 0;
+  for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at)
+    *length = *length > 0xFFFFFFFFull ? *length : *length * 10 + (text[at] - '0');
+  return true;
+}
+
 // Reads the body chunk by chunk into the local file, hashing what is
 // written so the file need not be read back. A chunk read after Cancel was
 // pressed is dropped, and so is one that would take the file past its
 // announced length (or the limit without one): the transfer ends there.
 Transfer ReceiveBody(DownloadParams& params, CHttpFile& request) {
   Transfer t;
-  t.lengthAnnounced = request.QueryInfo(HTTP_QUERY_CONTENT_LENGTH, t.length);
-  const DWORD limit = t.lengthAnnounced ? t.length : kMaxBodyWithoutLength;
+  unsigned long long announced = 0;
+  t.lengthAnnounced = AnnouncedLength(request, &announced);
+  // More than any redistributable: refused before a file is made.
+  if (t.lengthAnnounced && announced > kMaxRedistributableBytes) {
+    t.overflow = true;
+    return t;
+  }
+  t.length = static_cast<DWORD>(announced);
+  const DWORD limit = t.lengthAnnounced ? t.length : kMaxRedistributableBytes;
   SendProgress(params.window, 0, t.length);
   CFile file(params.localFile, CFile::modeCreate | CFile::modeWrite);
   std::vector<char> buffer(kReadBufferSize);
   Sha256 sha;
+  DWORD windowStart = GetTickCount(), windowBytes = 0;
   for (;;) {
+    // A read waits at most until the current time-out window is over.
+    const DWORD elapsed = GetTickCount() - windowStart;
+    request.SetOption(INTERNET_OPTION_RECEIVE_TIMEOUT,
+                      elapsed < params.timeoutMs ? params.timeoutMs - elapsed : 1);
     DWORD n = request.Read(buffer.data(), kReadBufferSize);
     if (params.cancelRequested) {
       t.cancelled = true;
@@ -85,6 +111,13 @@ Transfer ReceiveBody(DownloadParams& params, CHttpFile& request) {
       break;
     }
     t.received += n;
+    windowBytes += n;
+    if (windowBytes >= kMinBytesPerTimeout) {
+      windowStart = GetTickCount();
+      windowBytes = 0;
+    } else if (GetTickCount() - windowStart >= params.timeoutMs) {
+      throw CInternetException(ERROR_INTERNET_TIMEOUT);
+    }
     SendProgress(params.window, t.received, t.length);
     file.Write(buffer.data(), n);
     sha.Update(buffer.data(), n);
@@ -183,9 +216,11 @@ void RunDownload(DownloadParams& params) {
   } catch (const CException& e) {
     params.failed = true;
     RecordFailure(log, &e, GetLastError());
+    DeleteFileA(params.localFile.c_str());
   } catch (...) {
     params.failed = true;
     RecordFailure(log, nullptr, GetLastError());
+    DeleteFileA(params.localFile.c_str());
   }
   ReportEnd(params, log);
 }

@@ -2,6 +2,7 @@
 
 const char kUnpackFolderName[] = "dotnetfx";
 const char kFrameworkPackageName[] = "netfx.msi";
+const char kUnpackTempFolderName[] = "temp";
 
 std::string FrameworkUnpackCommandLine(const std::string& folder) {
   // Built by concatenation rather than printf so a folder of any length,

@@ -9,6 +9,8 @@
 // redistributable leaves there.
 extern const char kUnpackFolderName[];  // "dotnetfx"
 extern const char kFrameworkPackageName[];  // "netfx.msi"
+// The temporary folder the redistributable gets, inside the work folder.
+extern const char kUnpackTempFolderName[];  // "temp"
 
 // The command line given to the redistributable, leading space included:
 // it extracts silently and has msiexec run an administrative installation

@@ -5,7 +5,9 @@
 #include <windows.h>
 #include <msi.h>
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "appkit/app.h"
 #include "appkit/exceptions.h"
@@ -86,6 +88,34 @@ class WorkerLog {
 };
 
 
+// TMP and TEMP of this process for as long as it lives; a variable that was
+// not set is removed again. The started program inherits them.
+class TemporaryFolderOverride {
+ public:
+  explicit TemporaryFolderOverride(const std::string& folder) {
+    for (int i = 0; i < 2; ++i) {
+      std::vector<char> value(32768);
+      SetLastError(0);
+      const DWORD n = GetEnvironmentVariableA(kNames[i], value.data(),
+                                              static_cast<DWORD>(value.size()));
+      set_[i] = n != 0 || GetLastError() != ERROR_ENVVAR_NOT_FOUND;
+      old_[i].assign(value.data(), n < value.size() ? n : 0);
+      SetEnvironmentVariableA(kNames[i], folder.c_str());
+    }
+  }
+  ~TemporaryFolderOverride() {
+    for (int i = 0; i < 2; ++i)
+      SetEnvironmentVariableA(kNames[i], set_[i] ? old_[i].c_str() : nullptr);
+  }
+  TemporaryFolderOverride(const TemporaryFolderOverride&) = delete;
+  TemporaryFolderOverride& operator=(const TemporaryFolderOverride&) = delete;
+
+ private:
+  static constexpr const char* kNames[2] = {"TMP", "TEMP"};
+  std::string old_[2];
+  bool set_[2] = {};
+};
+
 // First guarded stretch. On success `process` holds the started process's
 // handles; on failure the failed flag is set and the failure recorded.
 void StartUnpackProcess(ProcessParams& params, WorkerLog& log,
@@ -98,11 +128,26 @@ void StartUnpackProcess(ProcessParams& params, WorkerLog& log,
     const std::string folder =
         WorkingFolderOf(params.programPath, IsAnsiLeadByte);
     std::string commandLine = params.commandLine;  // CreateProcessA writes
-    if (!CreateProcessA(params.programPath.c_str(), &commandLine[0], nullptr,
-                        nullptr, TRUE, CREATE_NEW_PROCESS_GROUP, nullptr,
-                        folder.empty() ? nullptr : folder.c_str(), &startup,
-                        &process)) {
+    // A self-extracting redistributable unpacks into %TEMP% and has the
+    // system's installer take the package from there: in the user's own
+    // folder a user program could swap it in between. The folder inherits
+    // the work folder's protected DACL.
+    if (!params.tempFolder.empty() && !CreateDirectoryA(params.tempFolder.c_str(), nullptr) &&
+        GetLastError() != ERROR_ALREADY_EXISTS) {
       log.Error(kCreateError, GetLastError());
+      params.failed = true;
+      return;
+    }
+    std::unique_ptr<TemporaryFolderOverride> temp;
+    if (!params.tempFolder.empty()) temp.reset(new TemporaryFolderOverride(params.tempFolder));
+    const BOOL started = CreateProcessA(
+        params.programPath.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
+        CREATE_NEW_PROCESS_GROUP, nullptr, folder.empty() ? nullptr : folder.c_str(),
+        &startup, &process);
+    const DWORD error = GetLastError();
+    temp.reset();  // before anything else can start
+    if (!started) {
+      log.Error(kCreateError, error);
       params.failed = true;
       return;
     }

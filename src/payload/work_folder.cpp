@@ -5,24 +5,21 @@
 #include <shellapi.h>
 #include <wincrypt.h>
 
+#include <cstdint>
 #include <vector>
 
 #include "app/elevation.h"
 #include "appkit/exceptions.h"
 #include "appkit/handle.h"
 #include "appkit/strings.h"
+#include "launcher/setup_command.h"
 #include "log/session_log.h"
+#include "payload/work_folder_rules.h"
 
 namespace {
 
 const char kSection[] = "BootStrap";
 const char kCreateError[] = "Fail to create temp folder";
-
-// Only SYSTEM and the Administrators may touch the folder, and nothing is
-// inherited from the user's temporary folder: a process of the same user
-// without elevation can neither swap a file we wrote or checked nor plant a
-// folder or junction inside.
-const char kProtectedDacl[] = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 
 // The SID of the process's user in string form, empty when it cannot be had.
 std::string UserSidString() {
@@ -47,23 +44,19 @@ std::string UserSidString() {
   return sid;
 }
 
-// The security descriptor the folder is created with. Without the
-// Administrators' rights (update mode skips the elevation) the user keeps
-// access to what the run itself writes.
+// The security descriptor the folder is created with (WorkFolderSddl).
 class FolderSecurity {
  public:
   FolderSecurity() {
-    std::string sddl = kProtectedDacl;
-    if (!IsAdministrator()) {
-      const std::string user = UserSidString();
-      if (user.empty()) {
-        error_ = GetLastError() != 0 ? GetLastError() : ERROR_INVALID_SID;
-        return;
-      }
-      sddl += "(A;OICI;FA;;;" + user + ")";
+    const bool administrator = IsAdministrator();
+    const std::string user = administrator ? std::string() : UserSidString();
+    if (!administrator && user.empty()) {
+      error_ = GetLastError() != 0 ? GetLastError() : ERROR_INVALID_SID;
+      return;
     }
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(
-            sddl.c_str(), SDDL_REVISION_1, &descriptor_, nullptr))
+            WorkFolderSddl(administrator, user).c_str(), SDDL_REVISION_1, &descriptor_,
+            nullptr))
       error_ = GetLastError();
   }
   ~FolderSecurity() {
@@ -73,6 +66,7 @@ class FolderSecurity {
   FolderSecurity& operator=(const FolderSecurity&) = delete;
 
   DWORD Error() const { return descriptor_ != nullptr ? 0 : error_; }
+  PSECURITY_DESCRIPTOR Descriptor() const { return descriptor_; }
   SECURITY_ATTRIBUTES* Attributes() {
     attributes_.nLength = sizeof attributes_;
     attributes_.lpSecurityDescriptor = descriptor_;
@@ -86,8 +80,8 @@ class FolderSecurity {
   SECURITY_ATTRIBUTES attributes_ = {};
 };
 
-// Unique numbers from the system's cryptographic generator: a name that
-// can be foreseen can be taken before we get to it.
+// Names from the system's cryptographic generator: a name that can be
+// foreseen can be taken before we get to it.
 class CryptoRandom {
  public:
   CryptoRandom() {
@@ -104,12 +98,14 @@ class CryptoRandom {
   CryptoRandom& operator=(const CryptoRandom&) = delete;
 
   DWORD Error() const { return provider_ != 0 ? 0 : error_; }
-  // Throws when the generator fails: no name is better than a foreseeable one.
-  unsigned Next() {
-    unsigned value = 0;
-    if (!CryptGenRandom(provider_, sizeof value, reinterpret_cast<BYTE*>(&value)))
-      throw CFileException(GetLastError(), std::string());
-    return value;
+  // 0 with the value in *out, or the generator's error: no name is better
+  // than a foreseeable one.
+  DWORD Next(unsigned long long* out) {
+    BYTE bytes[8] = {};
+    if (!CryptGenRandom(provider_, sizeof bytes, bytes)) return GetLastError();
+    *out = 0;
+    for (BYTE b : bytes) *out = (*out << 8) | b;
+    return 0;
   }
 
  private:
@@ -117,26 +113,74 @@ class CryptoRandom {
   DWORD error_ = 0;
 };
 
-// GetTempFileNameA creates a file when the number is 0, and uses only the
-// low 16 bits of any other: keep the number in 1..0xFFFF.
-unsigned NonZeroUnique(unsigned drawn) {
-  unsigned number = drawn & 0xFFFFu;
-  return number == 0 ? 1 : number;
+// FILE_PERSISTENT_ACLS and DRIVE_FIXED as every Windows knows them.
+const DWORD kPersistentAcls = 0x00000008;
+static_assert(kPersistentAcls == FILE_PERSISTENT_ACLS, "volume flag");
+const UINT kFixedDrive = 3;
+static_assert(kFixedDrive == DRIVE_FIXED, "drive type");
+// Opened with FILE_LIST_DIRECTORY only, so nobody is kept from reading or
+// writing inside; no delete sharing, so nobody can rename or remove it.
+const DWORD kHoldAccess = 0x0001;
+const DWORD kHoldSharing = 0x00000003;
+const DWORD kHoldFlags = 0x02000000;
+static_assert(kHoldAccess == FILE_LIST_DIRECTORY &&
+                  kHoldSharing == (FILE_SHARE_READ | FILE_SHARE_WRITE) &&
+                  kHoldFlags == FILE_FLAG_BACKUP_SEMANTICS,
+              "directory handle flags");
+
+// A DACL means nothing on a volume that keeps none (FAT, exFAT, RAM disks)
+// or on one that is not ours (a network share, a removable disk).
+bool KeepsAcls(const std::string& root) {
+  if (root.empty() || GetDriveTypeA(root.c_str()) != kFixedDrive) return false;
+  DWORD flags = 0;
+  return GetVolumeInformationA(root.c_str(), nullptr, 0, nullptr, nullptr, &flags,
+                               nullptr, 0) &&
+         (flags & kPersistentAcls) != 0;
 }
 
-// One attempt: forms the name for number and tries to make the folder.
-// Returns the error code (0 on success); *name receives the formed name.
-DWORD TryCreate(const char* tempPath, const std::string& prefix, unsigned number,
-                SECURITY_ATTRIBUTES* security, CSessionLog& log, std::string* name) {
-  char formed[MAX_PATH] = {};
-  if (GetTempFileNameA(tempPath, prefix.c_str(), number, formed) == 0) {
-    DWORD error = GetLastError();
-    log.WriteError(kSection, kCreateError, error);
-    return error == 0 ? ERROR_INVALID_NAME : error;
+// The parent the folder is made in, ending in a backslash: the user's
+// temporary folder where a DACL protects, else the Windows folder's Temp
+// (the system's, not a Terminal Server user's own). Empty on failure, with
+// the error recorded.
+std::string ParentFolder(CSessionLog& log) {
+  char path[MAX_PATH] = {};
+  DWORD length = GetTempPathA(MAX_PATH, path);
+  if (length == 0 || length >= MAX_PATH) {
+    log.WriteError(kSection, kCreateError, GetLastError());
+    return std::string();
   }
-  *name = formed;
-  log.WriteInfo(kSection, StrFormat("Creating temp folder \"%s\"", formed));
-  if (!CreateDirectoryA(formed, security)) {
+  if (KeepsAcls(DriveRootOf(path))) return path;
+  const std::string userTemp = path;
+  length = GetSystemWindowsDirectoryA(path, MAX_PATH);
+  if (length == 0 || length + 6 >= MAX_PATH) {
+    log.WriteError(kSection, kCreateError, length == 0 ? GetLastError() : ERROR_BUFFER_OVERFLOW);
+    return std::string();
+  }
+  std::string parent(path, length);
+  if (parent.back() != '\\') parent += '\\';
+  parent += "Temp\\";
+  log.WriteInfo(kSection, StrFormat("\"%s\" keeps no access rights: using \"%s\"",
+                                    userTemp.c_str(), parent.c_str()));
+  return parent;
+}
+
+// A junction or symbolic link anywhere on the path could lead our files to
+// a place its maker chooses, at any time: refused, with the reason recorded.
+bool IsSafePath(const std::string& path, CSessionLog& log) {
+  const std::string unsafe = FirstUnsafeFolder(path, IsAnsiLeadByte, [](const std::string& f) {
+    return static_cast<std::uint32_t>(GetFileAttributesA(f.c_str()));
+  });
+  if (unsafe.empty()) return true;
+  log.WriteInfo(kSection, StrFormat("\"%s\" is a link or cannot be read", unsafe.c_str()));
+  log.WriteError(kSection, kCreateError, ERROR_CANT_ACCESS_FILE);
+  return false;
+}
+
+// One attempt: makes the folder name names. Returns the error code (0 on
+// success).
+DWORD TryCreate(const std::string& name, SECURITY_ATTRIBUTES* security, CSessionLog& log) {
+  log.WriteInfo(kSection, StrFormat("Creating temp folder \"%s\"", name.c_str()));
+  if (!CreateDirectoryA(name.c_str(), security)) {
     DWORD error = GetLastError();
     log.WriteError(kSection, kCreateError, error);
     return error == 0 ? ERROR_CANNOT_MAKE : error;
@@ -145,28 +189,34 @@ DWORD TryCreate(const char* tempPath, const std::string& prefix, unsigned number
   return 0;
 }
 
+// Opens the folder just made and checks, now that neither it nor any folder
+// above it can be renamed, that the path still leads only through folders.
+bool Hold(const std::string& name, ScopedKernelHandle* hold, CSessionLog& log) {
+  hold->Reset(CreateFileA(name.c_str(), kHoldAccess, kHoldSharing, nullptr, OPEN_EXISTING,
+                          kHoldFlags, nullptr));
+  if (!hold->IsValid()) {
+    log.WriteError(kSection, kCreateError, GetLastError());
+  } else if (IsSafePath(name, log)) {
+    return true;
+  }
+  hold->Reset();
+  RemoveDirectoryA(name.c_str());
+  return false;
+}
+
 }  // namespace
 
-std::string CreateWorkFolder(const std::string& prefix, CSessionLog& log,
-                             bool* created) {
+std::string CreateWorkFolder(const std::string& prefix, CSessionLog& log, bool* created,
+                             ScopedKernelHandle* hold) {
+  *created = false;
   CryptoRandom random;
   if (random.Error() != 0) {
-    if (created != nullptr) *created = false;
     log.WriteError(kSection, kCreateError, random.Error());
     return std::string();
   }
-  return CreateWorkFolder(prefix, log, created, [&random] { return random.Next(); });
-}
-
-std::string CreateWorkFolder(const std::string& prefix, CSessionLog& log,
-                             bool* created, const std::function<unsigned()>& draw) {
-  if (created != nullptr) *created = false;
-  char tempPath[MAX_PATH] = {};
-  DWORD length = GetTempPathA(MAX_PATH, tempPath);
-  if (length == 0 || length >= MAX_PATH) {
-    log.WriteError(kSection, kCreateError, GetLastError());
+  const std::string parent = ParentFolder(log);
+  if (parent.empty() || !IsSafePath(parent.substr(0, parent.size() - 1), log))
     return std::string();
-  }
   FolderSecurity security;
   if (security.Error() != 0) {
     log.WriteError(kSection, kCreateError, security.Error());
@@ -176,15 +226,34 @@ std::string CreateWorkFolder(const std::string& prefix, CSessionLog& log,
   // A taken name is drawn again; any other failure will not go away by
   // trying another name.
   for (int attempt = 0; attempt < kWorkFolderAttempts; ++attempt) {
-    DWORD error = TryCreate(tempPath, prefix, NonZeroUnique(draw()),
-                            security.Attributes(), log, &name);
+    unsigned long long number = 0;
+    DWORD error = random.Next(&number);
+    if (error != 0) {
+      log.WriteError(kSection, kCreateError, error);
+      break;
+    }
+    name = parent + WorkFolderName(prefix, number);
+    error = TryCreate(name, security.Attributes(), log);
     if (error == 0) {
-      if (created != nullptr) *created = true;
+      *created = Hold(name, hold, log);
       break;
     }
     if (error != ERROR_ALREADY_EXISTS) break;
   }
   return name.empty() ? std::string() : name + "\\";
+}
+
+std::string WorkFolderSecurityText() {
+  FolderSecurity security;
+  char* text = nullptr;
+  if (security.Error() != 0 ||
+      !ConvertSecurityDescriptorToStringSecurityDescriptorA(
+          security.Descriptor(), SDDL_REVISION_1,
+          OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, nullptr))
+    return std::string();
+  std::string sddl = text;
+  LocalFree(text);
+  return sddl;
 }
 
 namespace {
@@ -240,7 +309,8 @@ bool IsTransient(DWORD error) {
 
 }  // namespace
 
-void DeleteWorkFolder(const std::string& path, CSessionLog& log) {
+void DeleteWorkFolder(const std::string& path, CSessionLog& log, ScopedKernelHandle* hold) {
+  if (hold != nullptr) hold->Reset();
   log.WriteInfo(kSection, StrFormat("Deleting temp folder \"%s\"", path.c_str()));
   std::string folder = path;
   if (!folder.empty() && folder.back() == '\\') folder.pop_back();

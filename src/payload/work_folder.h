@@ -3,8 +3,9 @@
 #ifndef RAVEN_PAYLOAD_WORK_FOLDER_H
 #define RAVEN_PAYLOAD_WORK_FOLDER_H
 
-#include <functional>
 #include <string>
+
+#include "appkit/handle.h"
 
 class CSessionLog;
 
@@ -12,14 +13,19 @@ class CSessionLog;
 // it failed (that is only recorded). *created tells whether this run made
 // the folder: one it did not make must not be used or deleted. The folder
 // is named from the system's cryptographic generator and carries a
-// protected DACL (SYSTEM and Administrators only).
-std::string CreateWorkFolder(const std::string& prefix, CSessionLog& log,
-                             bool* created = nullptr);
-// The same with the unique numbers taken from draw instead of the
-// cryptographic generator (tests use it to make a name be taken).
-std::string CreateWorkFolder(const std::string& prefix, CSessionLog& log,
-                             bool* created, const std::function<unsigned()>& draw);
-void DeleteWorkFolder(const std::string& path, CSessionLog& log);
+// protected DACL (SYSTEM and Administrators only). *hold keeps it open from
+// here on, so that neither it nor a folder above it can be renamed and
+// another put in its place; DeleteWorkFolder lets go just before deleting.
+// On a volume where a DACL means nothing the Windows folder's Temp is the
+// parent instead; a path through a junction or link is never used.
+std::string CreateWorkFolder(const std::string& prefix, CSessionLog& log, bool* created,
+                             ScopedKernelHandle* hold);
+void DeleteWorkFolder(const std::string& path, CSessionLog& log,
+                      ScopedKernelHandle* hold = nullptr);
+
+// The descriptor CreateWorkFolder would give a folder now, as text (owner
+// and DACL); empty when it cannot be built.
+std::string WorkFolderSecurityText();
 
 // How many names CreateWorkFolder tries while the names it draws are taken.
 constexpr int kWorkFolderAttempts = 16;

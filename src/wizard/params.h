@@ -38,6 +38,10 @@ struct ProcessParams {
   std::string programPath;
   std::string commandLine;
   std::string folder;
+  // Not empty: TMP and TEMP while the program starts (the framework's
+  // redistributable unpacks there), a folder made for it inside the work
+  // folder; the process's own values are back once it has started.
+  std::string tempFolder;
   unsigned long exitCode = 0;
   WizardOwner* owner = nullptr;
   volatile bool stop = false;

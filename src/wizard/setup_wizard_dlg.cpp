@@ -27,7 +27,7 @@ CSetupWizardDlg::CSetupWizardDlg(HWND parent)
   log = new CSessionLog(product, "BootStrap");
   log->WriteBegin();
   icon = LoadIconA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDI_MAINFRAME));
-  workFolder = CreateWorkFolder(product, *log, &workFolderCreated_);
+  workFolder = CreateWorkFolder(product, *log, &workFolderCreated_, &workFolderHold_);
   // A folder this run did not make may belong to anyone: nothing is
   // unpacked into it or run from it.
   if (!workFolderCreated_) throw CFileException(ERROR_CANNOT_MAKE, workFolder);
@@ -37,7 +37,7 @@ CSetupWizardDlg::CSetupWizardDlg(HWND parent)
   } catch (...) {
     // The destructor will not run: the folder this run made, with whatever
     // was unpacked into it, is removed here, before start-up tells the user.
-    DeleteWorkFolder(workFolder, *log);
+    DeleteWorkFolder(workFolder, *log, &workFolderHold_);
     throw;
   }
   ResetDownloadParams();
@@ -47,7 +47,7 @@ CSetupWizardDlg::CSetupWizardDlg(HWND parent)
 CSetupWizardDlg::~CSetupWizardDlg() {
   try {
     if (!workFolder.empty() && workFolderCreated_)
-      DeleteWorkFolder(workFolder, *log);
+      DeleteWorkFolder(workFolder, *log, &workFolderHold_);
   } catch (...) {
     // The deletion records its own failures; the end record must follow.
   }
@@ -77,6 +77,7 @@ void CSetupWizardDlg::ResetProcessParams() {
   // The folder is left as it is.
   processParams.window = nullptr;
   processParams.programPath.clear();
+  processParams.tempFolder.clear();
   processParams.commandLine.clear();
   processParams.exitCode = 0;
   processParams.owner = nullptr;

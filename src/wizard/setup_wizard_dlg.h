@@ -9,6 +9,7 @@
 #include <string>
 
 #include "appkit/dialog.h"
+#include "appkit/handle.h"
 #include "wizard/params.h"
 #include "wizard/wizard_owner.h"
 
@@ -114,6 +115,8 @@ class CSetupWizardDlg : public CDialog, public WizardOwner {
   // Only a folder this run made may be deleted at the end: the path is
   // returned also when making it failed, and may then name someone else's.
   bool workFolderCreated_ = false;
+  // Held open until just before the deletion: nobody can swap the folder.
+  ScopedKernelHandle workFolderHold_;
 
   // The framework's download source, loaded by the constructor.
   static std::string frameworkHost_;

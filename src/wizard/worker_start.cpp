@@ -54,6 +54,7 @@ void CSetupWizardDlg::StartFrameworkInstall() {
   processParams.owner = this;
   processParams.folder = workFolder + kUnpackFolderName + "\\";
   processParams.commandLine = FrameworkUnpackCommandLine(processParams.folder);
+  processParams.tempFolder = workFolder + kUnpackTempFolderName;
   if (StartWorkerThread(FrameworkInstallWorker, &processParams)) return;
   processParams.failed = true;
   PostMessageA(m_hWnd, WM_FRAMEWORK_INSTALL_DONE, 0,

@@ -19,6 +19,7 @@
 #include "log/log_format.h"
 #include "payload/archive_format.h"
 #include "payload/archive_order.h"
+#include "payload/work_folder_rules.h"
 #include "wizard/progress_math.h"
 
 namespace {
@@ -55,6 +56,29 @@ TEST(CommandLines, WorkingFolderCutsAtTheLastRealBackslash) {
                {dbcs, std::string("C:\\\x95", 4), nullptr},
                {std::string("C:\\dir\\\x95", 8), "C:\\dir", lead}};
   for (const auto& c : cases) EXPECT_EQ(c.folder, WorkingFolderOf(c.path, c.lead)) << c.path;
+}
+
+// The work folder: 64 bits in the name, the owner only when elevated, and
+// every folder on the path looked at (a link, or one unreadable, refuses).
+TEST(WorkFolder, NameDescriptorAndPathCheck) {
+  EXPECT_EQ("Rav0123456789ABCDEF.tmp", WorkFolderName("Ravenstock", 0x0123456789ABCDEFull));
+  EXPECT_EQ("O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", WorkFolderSddl(true, "S-1-5-9"));
+  EXPECT_EQ("D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;S-1-5-9)", WorkFolderSddl(false, "S-1-5-9"));
+  auto lead = [](unsigned char c) { return c == 0x95; };
+  const std::string dbcs("C:\\\x95\x5C\\T", 7), d1 = dbcs.substr(0, 4), d2 = dbcs.substr(0, 5);
+  const struct { std::string path, link, unsafe; LeadBytePredicate lead; } cases[] = {
+      {"C:\\U\\me\\Temp", "", "", nullptr}, {"C:\\U\\me\\Temp\\", "C:\\U\\me", "C:\\U\\me", nullptr},
+      {"c:\\U\\\\me\\T", "c:\\U\\\\me\\T", "c:\\U\\\\me\\T", nullptr},
+      {"C:\\U\\me", "?C:\\U", "C:\\U", nullptr},  // unreadable
+      {dbcs, d2, d2, lead}, {dbcs, d1, "", lead}, {"\\\\srv\\share\\T", "", "\\\\srv\\share\\T", nullptr}};
+  for (const auto& c : cases) {
+    auto attributes = [&](const std::string& folder) -> std::uint32_t {
+      return "?" + folder == c.link ? kNoAttributes : folder == c.link ? 0x410 : 0x10;
+    };
+    EXPECT_EQ(c.unsafe, FirstUnsafeFolder(c.path, c.lead, attributes)) << c.path;
+  }
+  for (const char* path : {"d:\\Temp\\", "\\\\srv\\share\\", "\\\\?\\C:\\Temp", "C:Temp"})
+    EXPECT_EQ(path[0] == 'd' ? "d:\\" : "", DriveRootOf(path)) << path;
 }
 
 TEST(Percentages, TruncateNeverDivideByZeroAndStayInRange) {

@@ -22,6 +22,7 @@
 #include "framework/detection.h"
 #include "framework/workers.h"
 #include "log/session_log.h"
+#include "payload/work_folder.h"
 #include "resource_ids.h"
 #include "support/e2e.h"
 #include "wizard/params.h"
@@ -125,7 +126,7 @@ class Scenario : public ::testing::TestWithParam<Row> {
     CleanUp();
     proxy_.reset();
     server_.Stop();
-    if (!beside_.empty()) DeleteFileA(beside_.c_str());
+    if (!beside_.empty() && SetFileAttributesA(beside_.c_str(), FILE_ATTRIBUTE_NORMAL)) DeleteFileA(beside_.c_str());
     for (const std::string& folder : Fresh()) e2e::RemoveTree(folder);
     e2e::RemoveTree(cwd_);
     if (!opener_.empty()) SetOpener(opener_);
@@ -167,7 +168,7 @@ class Scenario : public ::testing::TestWithParam<Row> {
   }
 
   const std::string temp_ = TempDir();  // the test's own, whatever a row gives the exe
-  std::string exe_, copy_, setupCommand_, setupFolder_, log_;
+  std::string exe_, copy_, setupCommand_, setupFolder_, setupTemp_, log_;
   PROCESS_INFORMATION user_ = {};
   e2e::Process bootstrapper_;
   HWND wizard_ = nullptr;
@@ -205,10 +206,11 @@ void Scenario::Do(const Row& row, const std::string& a) {
     proxy_.reset(new loopback::ProxySetting(1));
   } else if (key == "env") {
     SetEnv(value.substr(0, value.find('=')), value.substr(value.find('=') + 1));
-  } else if (key == "beside") {  // the redistributable, or a text, as the exe's own copy
+  } else if (key == "beside") {  // the redistributable, or a text (read-only: "ro"), as the exe's own copy
     beside_ = exe_.substr(0, exe_.rfind('\\') + 1) + "dotnetfx.exe";
     ASSERT_TRUE(value == "redist" ? CopyFileA(DemoRedist().c_str(), beside_.c_str(), FALSE) != 0
                                   : e2e::WriteFileText(beside_, "plain text, not a program\r\n"));
+    SetFileAttributesA(beside_.c_str(), value == "ro" ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL);
   } else if (a == "blank") {  // a temporary folder with a blank in its path
     const std::string temp = cwd_ + "with blank";
     CreateDirectoryA(temp.c_str(), nullptr);
@@ -293,9 +295,11 @@ void Scenario::Do(const Row& row, const std::string& a) {
     EXPECT_FALSE(bootstrapper_.Wait(1000)) << "ended before the setup program";
   } else if (a == "started") {  // the setup program, in the one new work folder
     ASSERT_TRUE(e2e::WaitFor([&] { return Record("SETUP_RECORD").find('\n') != a.npos; }));
-    const std::string line = Record("SETUP_RECORD");  // "command<TAB>folder\r\n"
-    setupCommand_ = line.substr(0, line.find('\t'));
-    setupFolder_ = line.substr(line.find('\t') + 1, line.find('\r') - line.find('\t') - 1);
+    const std::string line = Record("SETUP_RECORD");  // "command<TAB>folder<TAB>TEMP\r\n"
+    const size_t tab = line.find('\t'), tab2 = line.find('\t', tab + 1);
+    setupCommand_ = line.substr(0, tab);
+    setupFolder_ = line.substr(tab + 1, tab2 - tab - 1);
+    setupTemp_ = line.substr(tab2 + 1, line.find('\r') - tab2 - 1);
     ASSERT_EQ(1u, Fresh().size());
     EXPECT_EQ(0, lstrcmpiA(Fresh()[0].c_str(), setupFolder_.c_str())) << setupFolder_;
     EXPECT_TRUE(e2e::PathExists(setupFolder_ + "\\setup.exe"));
@@ -489,6 +493,12 @@ std::vector<Row> Rows() {
          const std::string folder = t.log_.substr(at, t.log_.find('"', at) - at);
          EXPECT_NE(std::string::npos, t.Record("REDIST_RECORD").find("\n" + folder + "\n"));
        }},
+      // A read-only wrong copy: its copy is deleted, the download lands in a file of its own.
+      {"ReadOnlyWrongCopyBesideGivesWayToTheDownload", "download-beside",
+       "serve:--mode_ok beside:ro " + licence + "started x close", {"matches no pinned hash", kGot,
+       installed}, {}, kAsked | kSetupRan | kRedistRan | kInstalled, [](Scenario& t, HWND) {
+         EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesA((t.setupFolder_ + "\\dotnetfx.exe").c_str()) & ~0x80u);
+       }, nullptr},
       {"CancelDuringTheInstallation", "install", "env:RAVEN_REDIST_PACKAGE=cancel "
        "env:RAVEN_PACKAGE_PAUSE_MS=3000 beside:redist " + licence + "inst cancel",
        {">Installing .net<", "Error while installing .net", "status=\"1602\"",
@@ -503,6 +513,24 @@ std::vector<Row> Rows() {
        [](Scenario& t, HWND) {
          EXPECT_NE(std::string::npos, t.Record("REDIST_RECORD").find(
              "TARGETDIR=\"\"" + t.temp_ + "scenario-cwd\\with blank\\Rav")) << t.Record("REDIST_RECORD");
+       }},
+      // Renamed away on the licence page and another put in its place: the
+      // held folder refuses, and what runs is the payload's.
+      {"WorkFolderCannotBeSwapped", "install", "env:RAVEN_SETUP_AUTOCLOSE=1000 beside:redist "
+       "start next licence x accept next started", {installed, "Starting installation thread"},
+       {}, kSetupRan | kRedistRan | kInstalled,
+       [](Scenario& t, HWND) {
+         ASSERT_EQ(1u, t.Fresh().size());
+         const std::string f = t.Fresh()[0];
+         if (!MoveFileA(f.c_str(), (f + "-moved").c_str())) return;
+         ADD_FAILURE() << "renamed";
+         CreateDirectoryA(f.c_str(), nullptr);
+         e2e::WriteFileText(f + "\\setup.exe", "not the payload's");
+       },
+       [](Scenario& t, HWND) {  // the redistributable's TEMP is the run's; the setup program's ours
+         char temp[MAX_PATH] = {};
+         EXPECT_NE(std::string::npos, t.Record("REDIST_RECORD").find("\n" + t.setupFolder_ + "\\temp\n"));
+         EXPECT_EQ(std::string(temp, GetEnvironmentVariableA("TEMP", temp, MAX_PATH)), t.setupTemp_);
        }},
       {"InstallThatAsksForARestartFails", "install",
        "env:RAVEN_REDIST_PACKAGE=reboot beside:redist " + licence + "T:218 E:220 cancel",
@@ -737,9 +765,9 @@ TEST_F(Guard, DllsBesideTheExeAreNeverLoaded) {
   EXPECT_FALSE(Record("SETUP_RECORD").empty());  // the whole run went through
 }
 
-// With every name taken no folder of someone else's is used: message 201,
-// nothing unpacked into any of them or run.
-TEST_F(Guard, EveryNameTakenRunsNothing) {
+// Every name of the old 16-bit form taken: the run goes on, with a name of
+// 64 bits, and puts nothing into any of them.
+TEST_F(Guard, OldNamesTakenAreNoObstacle) {
   // A name of this run's own: one an aborted run left would end the wait early.
   const std::string name = "harden-taken-" + std::to_string(GetCurrentProcessId());
   const std::string parent = TempDir(), temp = parent + name, found = temp + ".txt";
@@ -749,12 +777,14 @@ TEST_F(Guard, EveryNameTakenRunsNothing) {
   ASSERT_TRUE(HostShell("cd " + Unix(parent) + " && mkdir " + name + " && cd " + name +
                         " && seq 1 65535 | xargs printf 'Rav%x.tmp\\n' | xargs mkdir",
                         [&] { return PathExists(temp + "\\Ravffff.tmp"); }));
-  bootstrapper_ = Process(VariantExe("download"), "");
-  HWND box = nullptr;
-  EXPECT_TRUE(WaitFor([&] { return (box = FindMessageBox(bootstrapper_.Id())) != nullptr; }, 60000));
-  EXPECT_NE(std::string::npos, MessageBoxText(box).find("corrupted"));
-  Click(box, IDOK);
+  HWND w = Start("download");
+  ASSERT_NE(nullptr, w);
+  Click(w, IDCANCEL);
   EXPECT_TRUE(bootstrapper_.Wait());
+  const std::string log = ReadLog(), key = "Creating temp folder \"" + temp + "\\Rav";
+  const size_t at = log.find(key) + key.size();
+  EXPECT_EQ(1, CountOf(log, key));  // at once, 16 hexadecimal digits
+  EXPECT_EQ(20u, log.find('"', at) - at) << log;
   ASSERT_TRUE(HostShell("cd " + Unix(parent) + " && find " + name + " -mindepth 2 > " + name +
                         ".tmp; mv " + name + ".tmp " + name + ".txt; rm -rf " + name,
                         [&] { return !PathExists(temp); }));
@@ -762,7 +792,21 @@ TEST_F(Guard, EveryNameTakenRunsNothing) {
   EXPECT_TRUE(TryReadFile(found, &inside));
   EXPECT_EQ("", inside);
   DeleteFileA(found.c_str());
-  EXPECT_TRUE(ReadFileText(parent + "SETUP_RECORD").empty());
+}
+
+// A temporary folder on no local fixed drive (a network path here; a volume
+// without access rights goes the same way): the Windows folder's Temp serves.
+TEST_F(Guard, TempWhereRightsMeanNothingGivesWayToTheWindowsTemp) {
+  SetFrameworkInstalled(true);
+  char windows[MAX_PATH] = {};
+  const std::string temp = std::string(windows, GetSystemWindowsDirectoryA(windows, MAX_PATH)) + "\\Temp\\Rav",
+                    records = TempDir();  // before the temporary folder changes
+  for (const char* name : {"TMP", "TEMP"}) SetEnv(name, "\\\\ravenstock.invalid\\share");
+  Start("launch", "/update");
+  EXPECT_TRUE(bootstrapper_.Wait(30000));
+  const std::string setup = ReadFileText(records + "SETUP_RECORD"), log = ReadLog();
+  EXPECT_EQ(0, StrCmpNIA(setup.c_str() + setup.find('\t') + 1, temp.c_str(), temp.size())) << setup;
+  EXPECT_TRUE(InOrder(log, {"keeps no access rights", "Temp folder successfully deleted"})) << log;
 }
 
 std::string Dacl(const std::string& folder) {
@@ -776,16 +820,15 @@ std::string Dacl(const std::string& folder) {
   return dacl;
 }
 
-// Two runs a millisecond apart: each folder has the protected DACL, and
-// neither number is what a C library generator seeded with the tick gives.
+// Two runs a millisecond apart: each folder has the protected DACL (the
+// descriptor built, as Wine keeps none) and a name of 64 bits of its own.
 TEST_F(Guard, WorkFoldersAreProtectedAndUnforeseeable) {
-  const DWORD from = GetTickCount();
+  EXPECT_EQ("O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", WorkFolderSecurityText());
   Process runs[2] = {Process(VariantExe("download"), "")};
   Sleep(1);
   runs[1] = Process(VariantExe("download"), "");
   HWND wizards[2] = {WaitForWizard(runs[0].Id()), WaitForWizard(runs[1].Id())};
-  const DWORD to = GetTickCount();
-  std::vector<unsigned> numbers;
+  std::vector<std::string> numbers;
   for (const std::string& f : Fresh()) {
     // Wine keeps only what file modes can say, and says what "others" may
     // as Everyone: whatever else, no entry grants everyone or users anything.
@@ -793,15 +836,11 @@ TEST_F(Guard, WorkFoldersAreProtectedAndUnforeseeable) {
     EXPECT_TRUE(dacl == "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)" || (OnWine() && dacl.find("(A;") != dacl.npos)) << dacl;
     for (const char* who : {";WD)", ";BU)", ";AU)", ";S-1-1-0)", ";S-1-5-32-545)", ";S-1-5-11)"})
       EXPECT_EQ(0, CountOf(dacl, who)) << dacl;
-    numbers.push_back(std::stoul(f.substr(f.rfind("Rav") + 3), nullptr, 16));
+    numbers.push_back(f.substr(f.rfind("Rav") + 3));
+    EXPECT_EQ(16u, numbers.back().find_first_not_of("0123456789ABCDEF")) << f;
   }
   ASSERT_EQ(2u, numbers.size());
   EXPECT_NE(numbers[0], numbers[1]);
-  int foreseen = 0;
-  for (unsigned number : numbers)
-    for (DWORD tick = from; tick != to + 1; ++tick)
-      foreseen += number == std::max(1ul, ((tick * 214013ul + 2531011ul) >> 16) & 0x7FFFul);
-  EXPECT_LT(foreseen, 2);
   for (HWND w : wizards) Click(w, IDCANCEL);
   for (Process& run : runs) EXPECT_TRUE(run.Wait());
 }
@@ -884,24 +923,32 @@ TEST(InstallerHandler, AnswersCancelOnlyOnceAskedAndShowsTheActionsText) {
 }
 
 // The worker itself, its time-out shortened from the wizard's minute: a
-// server that stops sending fails the download within the time-out.
+// server that stops sending, or sends less than 1 KiB per time-out, fails
+// the download within it; one announcing more than the bound, before any
+// file is made. No file stays.
 TEST_F(Guard, StalledDownloadFailsWithinTheTimeOut) {
-  CSessionLog log("Ravenstock", "BootStrap");
-  QuietOwner owner(&log);
-  Serve("--mode_stall");
-  DownloadParams params;
-  params.host = "downloads.ravenstock.invalid";
-  params.objectPath = "/downloads/framework.net.1.1.exe";
-  params.localFile = TempDir() + "harden-download.exe";
-  params.owner = &owner;
-  params.timeoutMs = 2000;
-  HANDLE thread = CreateThread(nullptr, 0, DownloadWorker, &params, 0, nullptr);
-  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 2000 + 5000));
-  server_.Stop();  // a worker still reading ends now, before params go
-  WaitForSingleObject(thread, INFINITE);
-  CloseHandle(thread);
-  EXPECT_TRUE(params.failed);
-  DeleteFileA(params.localFile.c_str());
+  for (const char* mode : {"stall", "slow_--piece_1_--pause_250", "huge"}) {
+    SCOPED_TRACE(mode);
+    DeleteLog();
+    CSessionLog log("Ravenstock", "BootStrap");
+    QuietOwner owner(&log);
+    Serve(std::string("--mode_") + mode);
+    DownloadParams params;
+    params.host = "downloads.ravenstock.invalid";
+    params.objectPath = "/downloads/framework.net.1.1.exe";
+    params.localFile = TempDir() + "harden-download.exe";
+    params.owner = &owner;
+    params.timeoutMs = 2000;
+    HANDLE thread = CreateThread(nullptr, 0, DownloadWorker, &params, 0, nullptr);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 2000 + 5000));
+    server_.Stop();  // a worker still reading ends now, before params go
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    EXPECT_TRUE(params.failed);
+    EXPECT_FALSE(PathExists(params.localFile));
+    EXPECT_NE(std::string::npos, ReadLog().find(mode[0] == 'h' ? "status=\"223\"" : "<exception message=")) << ReadLog();
+    DeleteFileA(params.localFile.c_str());
+  }
 }
 
 TEST_F(Guard, RunsEndByThemselvesWhenTheLogCannotBeWritten) {

@@ -1,0 +1,53 @@
+#include "payload/work_folder_rules.h"
+
+#include <cstdio>
+
+std::string WorkFolderName(const std::string& prefix, std::uint64_t number) {
+  char digits[17] = {};
+  std::snprintf(digits, sizeof digits, "%08X%08X", static_cast<unsigned>(number >> 32),
+                static_cast<unsigned>(number & 0xFFFFFFFFu));
+  return prefix.substr(0, 3) + digits + ".tmp";
+}
+
+std::string WorkFolderSddl(bool administrator, const std::string& userSid) {
+  const std::string dacl = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+  if (administrator) return "O:BA" + dacl;
+  return dacl + "(A;OICI;FA;;;" + userSid + ")";
+}
+
+namespace {
+
+bool IsDriveLetterPath(const std::string& path) {
+  const char c = path.size() >= 3 ? path[0] : '\0';
+  return ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) && path[1] == ':' &&
+         path[2] == '\\';
+}
+
+}  // namespace
+
+std::string DriveRootOf(const std::string& path) {
+  return IsDriveLetterPath(path) ? path.substr(0, 3) : std::string();
+}
+
+std::string FirstUnsafeFolder(const std::string& path, LeadBytePredicate isLeadByte,
+                              const AttributesOf& attributes) {
+  if (!IsDriveLetterPath(path)) return path;
+  // Every folder up to each real backslash after the root, then the whole
+  // path; the trail byte of a double-byte character may be 0x5C.
+  bool afterSeparator = true;
+  for (size_t i = 3; i <= path.size(); ++i) {
+    if (i < path.size() && path[i] != '\\') {
+      afterSeparator = false;
+      if (isLeadByte != nullptr && isLeadByte(static_cast<unsigned char>(path[i])) &&
+          i + 1 < path.size())
+        ++i;
+      continue;
+    }
+    if (afterSeparator) continue;  // the root, or a doubled or final backslash
+    afterSeparator = true;
+    const std::string folder = path.substr(0, i);
+    const std::uint32_t found = attributes(folder);
+    if (found == kNoAttributes || (found & kReparsePointAttribute) != 0) return folder;
+  }
+  return std::string();
+}
