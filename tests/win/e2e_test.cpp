@@ -105,7 +105,7 @@ class Scenario : public ::testing::TestWithParam<Row> {
     e2e::DeleteLog();
     before_ = e2e::WorkFolders();
     CreateDirectoryA(cwd_.c_str(), nullptr);
-    for (const char* name : {"SETUP_RECORD", "REDIST_RECORD", "RECORDER_FILE"}) {
+    for (const char* name : {"SETUP_RECORD", "SETUP_SENT", "REDIST_RECORD", "RECORDER_FILE"}) {
       DeleteFileA((TempDir() + name).c_str());
       SetEnv(std::string("RAVEN_") + name, TempDir() + name);
     }
@@ -537,6 +537,17 @@ std::vector<Row> Rows() {
                      "Temp folder successfully deleted", "<end "},
                     {"New step reached"}, kSetupRan | kInstalled, nullptr,
                     [update](Scenario& t, HWND) { EXPECT_EQ(" " + update, t.setupCommand_); }});
+  // The wizard's thread waits for the setup program, which first sends to
+  // it as setup programs do (answer, milliseconds): served within the wait.
+  for (std::string kind : {"wizard", "broadcast"})
+    rows.push_back({kind == "wizard" ? "SentToTheWaitingWizard" : "BroadcastWhileTheWizardWaits",
+                    "wizard", "refused opener env:RAVEN_SETUP_AUTOCLOSE=300 env:RAVEN_SETUP_SEND=" +
+                        kind + " " + licence + "T:218 next opened:1 fw next setup",
+                    {"Starting installation thread", "Installation terminated"}, {},
+                    kSetupRan | kInstalled | kErrors, nullptr, [](Scenario& t, HWND) {
+                      const std::string sent = t.Record("SETUP_SENT");
+                      EXPECT_TRUE(sent.find("1 ") == 0 && std::atoi(&sent[2]) < 3000) << sent;
+                    }});
   // These run after rows that fetched the same address in the same prefix:
   // an answer kept in a cache would be served here instead of the failure.
   // The web host's verdict is no error of the worker's; a cut body or
