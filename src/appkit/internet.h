@@ -31,6 +31,8 @@ class CHttpFile {
   // Reads up to size bytes; 0 at the end of the response.
   DWORD Read(void* buffer, DWORD size);
   HINTERNET Handle() const { return request_.Get(); }
+  // Gives up the handle without closing it: someone else closes it.
+  [[nodiscard]] HINTERNET Release() { return request_.Take(); }
 
  private:
   ScopedInternetHandle request_;

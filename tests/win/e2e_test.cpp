@@ -256,6 +256,8 @@ void Scenario::Do(const Row& row, const std::string& a) {
   } else if (key == "T" || key == "S" || key == "D" || key == "E") {
     ASSERT_TRUE(e2e::WaitFor([&] { return Text(control) == text; }, 60000)) << Text(control);
     EXPECT_TRUE(key != "E" || Visible(IDC_ERROR_TEXT));
+  } else if (key == "ends") {  // the exe, within this long
+    EXPECT_TRUE(bootstrapper_.Wait(id)) << "still running";
   } else if (key == "after") {  // at least this long since the last press
     EXPECT_GE(GetTickCount() - pressedAt_, static_cast<DWORD>(id));
   } else if (key == "dl") {  // the download line and the bar between 0 and 100, or any line
@@ -452,6 +454,11 @@ std::vector<Row> Rows() {
       // The wizard ends once the worker has seen the flag and closed its file.
       {"CancelDuringTheDownload", "download",
        "serve:--mode_slow_--piece_4096_--pause_200 " + licence + "dl:any cancel",
+       {"Downloading resource", kGot, "Temp folder successfully deleted"},
+       {"New step reached : 4", "New step reached : 9"}, kAsked, nullptr, nullptr},
+      // Cancel closes the request the worker is blocked in.
+      {"CancelDuringAStalledDownload", "download",
+       "serve:--mode_stall " + licence + "dl:any cancel ends:2000",
        {"Downloading resource", kGot, "Temp folder successfully deleted"},
        {"New step reached : 4", "New step reached : 9"}, kAsked, nullptr, nullptr},
       {"RedistributableBesideFailsToUnpack", "download-beside",
