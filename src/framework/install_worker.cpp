@@ -13,6 +13,7 @@
 #include "appkit/system_library.h"
 #include "framework/install_command.h"
 #include "framework/workers.h"
+#include "launcher/launcher.h"
 #include "launcher/setup_command.h"
 #include "log/session_log.h"
 #include "resource_ids.h"
@@ -99,10 +100,9 @@ void StartUnpackProcess(ProcessParams& params, WorkerLog& log,
     const std::string folder =
         WorkingFolderOf(params.programPath, IsAnsiLeadByte);
     std::string commandLine = params.commandLine;  // CreateProcessA writes
-    if (!CreateProcessA(params.programPath.c_str(), &commandLine[0], nullptr,
-                        nullptr, TRUE, CREATE_NEW_PROCESS_GROUP, nullptr,
-                        folder.empty() ? nullptr : folder.c_str(), &startup,
-                        &process)) {
+    if (!CreateFreshProcess(params.programPath.c_str(), &commandLine[0],
+                            folder.empty() ? nullptr : folder.c_str(), &startup,
+                            &process)) {
       log.Error(kCreateError, GetLastError());
       params.failed = true;
       return;

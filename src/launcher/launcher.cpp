@@ -78,9 +78,8 @@ void StartSetupProgram(ProcessParams& params, CSessionLog* log,
   // CreateProcessA may write into the command line, so it gets a copy.
   std::vector<char> commandLine(params.commandLine.begin(), params.commandLine.end());
   commandLine.push_back('\0');
-  if (!CreateProcessA(params.programPath.c_str(), commandLine.data(), nullptr,
-                      nullptr, TRUE, CREATE_NEW_PROCESS_GROUP, nullptr,
-                      folder.c_str(), &startup, &process)) {
+  if (!CreateFreshProcess(params.programPath.c_str(), commandLine.data(), folder.c_str(),
+                          &startup, &process)) {
     const DWORD error = GetLastError();
     std::memset(&process, 0, sizeof process);
     if (log != nullptr) log->WriteError(kSection, kStartFailed, error);
@@ -216,6 +215,23 @@ DWORD WINAPI InstallationThread(LPVOID block) {
   } catch (...) {
   }
   return 0;
+}
+
+BOOL CreateFreshProcess(const char* program, char* commandLine, const char* folder,
+                        STARTUPINFOA* startup, PROCESS_INFORMATION* process) {
+  const DWORD kRetryMs = 2000, kPauseMs = 100;
+  const DWORD start = GetTickCount();
+  for (;;) {
+    if (CreateProcessA(program, commandLine, nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP,
+                       nullptr, folder, startup, process))
+      return TRUE;
+    const DWORD error = GetLastError();
+    if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) ||
+        GetTickCount() - start >= kRetryMs)
+      return FALSE;
+    Sleep(kPauseMs);
+    SetLastError(error);
+  }
 }
 
 // The second byte of a double-byte character may be 0x5C: program folders
