@@ -32,6 +32,8 @@ class CHttpFile {
   // response.
   DWORD Read(void* buffer, DWORD size);
   HINTERNET Handle() const { return request_.Get(); }
+  // Gives up the handle without closing it: someone else closes it.
+  [[nodiscard]] HINTERNET Release() { return request_.Take(); }
 
  private:
   ScopedInternetHandle request_;

@@ -45,6 +45,25 @@ struct Transfer {
   std::string digest;
 };
 
+// Lends the request to Cancel for as long as it may block (see
+// DownloadParams::request); on leaving, takes it back unless Cancel took
+// it, so it is closed exactly once.
+class CancelHook {
+ public:
+  CancelHook(DownloadParams& params, CHttpFile& request) : params_(params), request_(request) {
+    params_.request.store(request.Handle());
+  }
+  ~CancelHook() {
+    if (params_.request.exchange(nullptr) == nullptr) (void)request_.Release();
+  }
+  CancelHook(const CancelHook&) = delete;
+  CancelHook& operator=(const CancelHook&) = delete;
+
+ private:
+  DownloadParams& params_;
+  CHttpFile& request_;
+};
+
 // The executable's file name without its extension, as the server sees it.
 std::string UserAgent() {
   char path[MAX_PATH] = {};
@@ -95,9 +114,15 @@ Transfer ReceiveBody(DownloadParams& params, CHttpFile& request) {
   for (;;) {
     // A read waits at most until the current time-out window is over.
     const DWORD elapsed = GetTickCount() - windowStart;
-    request.SetOption(INTERNET_OPTION_RECEIVE_TIMEOUT,
-                      elapsed < params.timeoutMs ? params.timeoutMs - elapsed : 1);
-    DWORD n = request.Read(buffer.data(), kReadBufferSize);
+    DWORD n = 0;
+    try {
+      request.SetOption(INTERNET_OPTION_RECEIVE_TIMEOUT,
+                        elapsed < params.timeoutMs ? params.timeoutMs - elapsed : 1);
+      n = request.Read(buffer.data(), kReadBufferSize);
+    } catch (const CInternetException&) {
+      // Cancel closed the request under the read.
+      if (!params.cancelRequested) throw;
+    }
     if (params.cancelRequested) {
       t.cancelled = true;
       break;
@@ -150,6 +175,9 @@ void Download(DownloadParams& params, CSessionLog* log) {
   // step: the manual installation is offered instead.
   session.SetOption(INTERNET_OPTION_CONNECT_TIMEOUT, params.timeoutMs);
   session.SetOption(INTERNET_OPTION_RECEIVE_TIMEOUT, params.timeoutMs);
+  // WinINet would try a failing connect several times, each with the full
+  // time-out.
+  session.SetOption(INTERNET_OPTION_CONNECT_RETRIES, 1);
   CHttpConnection connection =
       session.GetHttpConnection(params.host, params.port, kContext);
   log->WriteInfo(kSection, "Downloading .net : Connected to server");
@@ -158,6 +186,8 @@ void Download(DownloadParams& params, CSessionLog* log) {
   // Set on the request too: not every WinINet hands the session's time-out
   // down to the requests it opens.
   request.SetOption(INTERNET_OPTION_RECEIVE_TIMEOUT, params.timeoutMs);
+  CancelHook hook(params, request);
+  if (params.cancelRequested) return;  // pressed before the request was lent
   request.SendRequest();
   std::string status;
   if (request.QueryInfo(HTTP_QUERY_STATUS_CODE, status, 80))
@@ -214,12 +244,18 @@ void RunDownload(DownloadParams& params) {
                              params.localFile.c_str()));
     Download(params, log);
   } catch (const CException& e) {
-    params.failed = true;
-    RecordFailure(log, &e, GetLastError());
+    // A call that failed because Cancel closed its request is the
+    // cancellation, not a failed download.
+    if (!params.cancelRequested) {
+      params.failed = true;
+      RecordFailure(log, &e, GetLastError());
+    }
     DeleteFileA(params.localFile.c_str());
   } catch (...) {
-    params.failed = true;
-    RecordFailure(log, nullptr, GetLastError());
+    if (!params.cancelRequested) {
+      params.failed = true;
+      RecordFailure(log, nullptr, GetLastError());
+    }
     DeleteFileA(params.localFile.c_str());
   }
   ReportEnd(params, log);

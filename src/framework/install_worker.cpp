@@ -15,6 +15,7 @@
 #include "appkit/system_library.h"
 #include "framework/install_command.h"
 #include "framework/workers.h"
+#include "launcher/launcher.h"
 #include "launcher/setup_command.h"
 #include "log/session_log.h"
 #include "resource_ids.h"
@@ -32,15 +33,16 @@ const char kInstallError[] = "Error while installing .net";
 const INSTALLUILEVEL kInstallUiLevel = static_cast<INSTALLUILEVEL>(0x102);
 // Every message kind from 0 to 14 except files in use.
 const DWORD kInstallMessageFilter = 0x7FDF;
-// Input, posted messages, timers, paint and hot keys, written out: MinGW's
-// QS_ALLINPUT carries QS_RAWINPUT (0x400) whatever _WIN32_WINNT says, and
-// Windows 2000 fails the wait with ERROR_INVALID_PARAMETER for that bit,
-// which would send every framework installation to the failure step.
-const DWORD kUnpackWaitWakeMask = 0xBF;
+// Every kind of wake Windows 2000 knows, sent messages included, written
+// out: MinGW's QS_ALLINPUT carries QS_RAWINPUT (0x400) whatever
+// _WIN32_WINNT says, and Windows 2000 fails the wait with
+// ERROR_INVALID_PARAMETER for that bit, which would send every framework
+// installation to the failure step.
+const DWORD kUnpackWaitWakeMask = 0xFF;
 static_assert((kUnpackWaitWakeMask & ~0xFFu) == 0,
               "wake mask bits above 0xFF fail the wait on Windows 2000");
-static_assert((kUnpackWaitWakeMask & ~QS_ALLINPUT) == 0,
-              "the wait wakes only for kinds of input QS_ALLINPUT names");
+static_assert(kUnpackWaitWakeMask == (QS_ALLINPUT & 0xFF),
+              "the wait wakes for every kind QS_ALLINPUT names but raw input");
 
 // The Windows Installer functions, from the system folder's msi.dll. Loaded
 // at the first installation and kept: the external UI handler it installs
@@ -140,10 +142,9 @@ void StartUnpackProcess(ProcessParams& params, WorkerLog& log,
     }
     std::unique_ptr<TemporaryFolderOverride> temp;
     if (!params.tempFolder.empty()) temp.reset(new TemporaryFolderOverride(params.tempFolder));
-    const BOOL started = CreateProcessA(
-        params.programPath.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
-        CREATE_NEW_PROCESS_GROUP, nullptr, folder.empty() ? nullptr : folder.c_str(),
-        &startup, &process);
+    const BOOL started = CreateFreshProcess(params.programPath.c_str(), &commandLine[0],
+                                            folder.empty() ? nullptr : folder.c_str(),
+                                            &startup, &process);
     const DWORD error = GetLastError();
     temp.reset();  // before anything else can start
     if (!started) {
@@ -170,13 +171,11 @@ void WaitForUnpack(const ProcessParams& params, HANDLE process) {
     if (woken == WAIT_OBJECT_0 || params.stop) return;
     if (woken != WAIT_OBJECT_0 + 1) return;
     // A sent message wakes the wait too but is handled inside PeekMessageA
-    // and leaves the queue empty; GetMessageA would then block until some
-    // unrelated message came, long after the process ended.
+    // and leaves the queue empty: a blocking GetMessageA would then sleep
+    // until some unrelated message came, long after the process ended. The
+    // queue is drained whole, as the wait wakes only for input that is new.
     MSG msg;
-    if (PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE) &&
-        GetMessageA(&msg, nullptr, 0, 0) != -1) {
-      DispatchMessageA(&msg);
-    }
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
   }
 }
 

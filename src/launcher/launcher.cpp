@@ -20,15 +20,19 @@ const char kStartFailed[] = "Error while creating process for installation";
 // to hide while the setup program idles.
 const DWORD kWaitSliceMs = 1000;
 const DWORD kIdleProbeMs = 10;
-// QS_ALLEVENTS as Windows 2000 knows it. MinGW's headers add QS_RAWINPUT
-// (0x400) whatever _WIN32_WINNT says, and Windows 2000 fails the whole wait
-// with ERROR_INVALID_PARAMETER for a bit it does not know: the wait would
-// end at once and the work folder be deleted under the setup program.
-const DWORD kSetupWaitWakeMask = 0xBF;
+// Every kind of wake Windows 2000 knows, sent messages included: another
+// program's SendMessage to the wizard (a WM_SETTINGCHANGE broadcast, a DDE
+// initiate) blocks that program until this thread serves it, and the setup
+// program we wait for may be the sender. MinGW's QS_ALLINPUT adds
+// QS_RAWINPUT (0x400) whatever _WIN32_WINNT says, and Windows 2000 fails
+// the whole wait with ERROR_INVALID_PARAMETER for a bit it does not know:
+// the wait would end at once and the work folder be deleted under the
+// setup program.
+const DWORD kSetupWaitWakeMask = 0xFF;
 static_assert((kSetupWaitWakeMask & ~0xFFu) == 0,
               "wake mask bits above 0xFF fail the wait on Windows 2000");
-static_assert(kSetupWaitWakeMask == (QS_ALLEVENTS & 0xFF),
-              "the wait wakes for what QS_ALLEVENTS names");
+static_assert(kSetupWaitWakeMask == ((QS_ALLEVENTS | QS_SENDMESSAGE) & 0xFF),
+              "the wait wakes for what QS_ALLEVENTS names and for sent messages");
 
 // The size the setup program's start-up information announces: 68 bytes
 // in 32-bit programs (104 in the x86-64 test build).
@@ -74,9 +78,8 @@ void StartSetupProgram(ProcessParams& params, CSessionLog* log,
   // CreateProcessA may write into the command line, so it gets a copy.
   std::vector<char> commandLine(params.commandLine.begin(), params.commandLine.end());
   commandLine.push_back('\0');
-  if (!CreateProcessA(params.programPath.c_str(), commandLine.data(), nullptr,
-                      nullptr, TRUE, CREATE_NEW_PROCESS_GROUP, nullptr,
-                      folder.c_str(), &startup, &process)) {
+  if (!CreateFreshProcess(params.programPath.c_str(), commandLine.data(), folder.c_str(),
+                          &startup, &process)) {
     const DWORD error = GetLastError();
     std::memset(&process, 0, sizeof process);
     if (log != nullptr) log->WriteError(kSection, kStartFailed, error);
@@ -212,6 +215,23 @@ DWORD WINAPI InstallationThread(LPVOID block) {
   } catch (...) {
   }
   return 0;
+}
+
+BOOL CreateFreshProcess(const char* program, char* commandLine, const char* folder,
+                        STARTUPINFOA* startup, PROCESS_INFORMATION* process) {
+  const DWORD kRetryMs = 2000, kPauseMs = 100;
+  const DWORD start = GetTickCount();
+  for (;;) {
+    if (CreateProcessA(program, commandLine, nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP,
+                       nullptr, folder, startup, process))
+      return TRUE;
+    const DWORD error = GetLastError();
+    if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) ||
+        GetTickCount() - start >= kRetryMs)
+      return FALSE;
+    Sleep(kPauseMs);
+    SetLastError(error);
+  }
 }
 
 // The second byte of a double-byte character may be 0x5C: program folders

@@ -270,7 +270,10 @@ static_assert(sizeof(SHFILEOPSTRUCTA) == (sizeof(void*) == 4 ? 30 : 56),
               "SHFILEOPSTRUCTA layout");
 
 // While a just-ended setup program's image or a virus scanner still holds
-// a file, the deletion fails for a moment: retried this long.
+// a file, the deletion fails for a moment: retried this long. A file held
+// with delete sharing is only marked for deletion and fails the folder's
+// removal with yet another code, so every failure but "not found" is
+// retried.
 const DWORD kDeleteRetryMs = 2000;
 const DWORD kDeleteRetryPauseMs = 100;
 
@@ -304,7 +307,7 @@ DWORD WindowsErrorOfShellResult(int result) {
 }
 
 bool IsTransient(DWORD error) {
-  return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
+  return error != 0 && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
 }  // namespace

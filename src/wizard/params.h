@@ -4,7 +4,9 @@
 #define RAVEN_WIZARD_PARAMS_H
 
 #include <windows.h>
+#include <wininet.h>
 
+#include <atomic>
 #include <string>
 
 #include "wizard/wizard_owner.h"
@@ -31,6 +33,10 @@ struct DownloadParams {
   // How long connecting, or waiting for the next bytes, may take before the
   // download fails.
   unsigned long timeoutMs = kDownloadTimeoutMs;
+  // The request while the worker sends or reads it. Cancel takes it from the
+  // window's thread and closes it, which ends a blocking WinINet call at
+  // once; otherwise the worker takes it back. Whoever takes it closes it.
+  std::atomic<HINTERNET> request{nullptr};
 };
 
 struct ProcessParams {

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "appkit/app.h"
+#include "appkit/handle.h"
 #include "appkit/strings.h"
 #include "framework/detection.h"
 #include "framework/redist_hash.h"
@@ -201,6 +202,9 @@ void CSetupWizardDlg::OnFrameworkInstallDone(ProcessParams* params) {
 
 void CSetupWizardDlg::OnCancelClicked() {
   downloadParams.cancelRequested = true;
+  // A download blocked in WinINet (a stalled or unreachable host) would see
+  // the flag only after its time-out: closing its request ends the call.
+  if (HINTERNET request = downloadParams.request.exchange(nullptr)) CloseInternetHandle(request);
   processParams.stop = true;
   switch (step) {
     case kWelcome:

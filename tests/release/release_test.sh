@@ -47,6 +47,7 @@ report "a signed build with one payload byte changed fails verification" $?
 
 # Refusals: one line on stderr naming the fault, exit code 2, no exe.
 pin=ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad
+mkdir -p accented && cp "$demo/payload/setup.exe" accented/ && : > "accented/r$(printf '\303\251')sum$(printf '\303\251').txt"
 while IFS='|' read -r name want args; do
   touch refused.exe   # a previous build must not survive a failed one
   eval "mb --out refused.exe $args" >/dev/null 2>err; rc=$?
@@ -66,6 +67,7 @@ web host a bad IPv4|DNS name or an IPv4|--web-host 10.0.0.256 --redist-sha256 $p
 short pin|64 hex|--web-host example.org --redist-sha256 abc
 x86-64 test build signed|never signed|--arch x86_64 --sign-pkcs12 signer.p12 --sign-password-file pw
 x86-64 test build with a signing description|never signed|--arch x86_64 --sign-description Test
+payload name beyond ASCII|r.xc3.xa9sum.*printable ASCII|--payload accented --launch setup.exe
 EOF
 
 # What ships is the PE32 i386 program, on every path.

@@ -106,7 +106,7 @@ class Scenario : public ::testing::TestWithParam<Row> {
     e2e::DeleteLog();
     before_ = e2e::WorkFolders();
     CreateDirectoryA(cwd_.c_str(), nullptr);
-    for (const char* name : {"SETUP_RECORD", "REDIST_RECORD", "RECORDER_FILE"}) {
+    for (const char* name : {"SETUP_RECORD", "SETUP_SENT", "REDIST_RECORD", "RECORDER_FILE"}) {
       DeleteFileA((TempDir() + name).c_str());
       SetEnv(std::string("RAVEN_") + name, TempDir() + name);
     }
@@ -120,6 +120,7 @@ class Scenario : public ::testing::TestWithParam<Row> {
       if (h != nullptr) CloseHandle(h);
     }
     if (user_.hProcess != nullptr) CloseHandle(user_.hProcess);
+    if (held_ != nullptr && held_ != INVALID_HANDLE_VALUE) CloseHandle(held_);
     if (!copy_.empty()) DeleteFileA(exe_.c_str());
     RegDeleteKeyA(HKEY_CURRENT_USER, ("Software\\Wine\\AppDefaults\\" + copy_).c_str());
     bootstrapper_.Kill();
@@ -181,6 +182,7 @@ class Scenario : public ::testing::TestWithParam<Row> {
   std::vector<std::string> before_;
   std::vector<std::pair<std::string, std::string>> env_;
   std::string cwd_ = temp_ + "scenario-cwd\\", opener_, beside_;
+  HANDLE held_ = nullptr;
   DWORD pressedAt_ = 0;
   loopback::Server server_;
   std::unique_ptr<loopback::ProxySetting> proxy_;
@@ -264,6 +266,8 @@ void Scenario::Do(const Row& row, const std::string& a) {
   } else if (key == "T" || key == "S" || key == "D" || key == "E") {
     ASSERT_TRUE(e2e::WaitFor([&] { return Text(control) == text; }, 60000)) << Text(control);
     EXPECT_TRUE(key != "E" || Visible(IDC_ERROR_TEXT));
+  } else if (key == "ends") {  // the exe, within this long
+    EXPECT_TRUE(bootstrapper_.Wait(id)) << "still running";
   } else if (key == "after") {  // at least this long since the last press
     EXPECT_GE(GetTickCount() - pressedAt_, static_cast<DWORD>(id));
   } else if (key == "dl") {  // the download line and the bar between 0 and 100, or any line
@@ -289,6 +293,11 @@ void Scenario::Do(const Row& row, const std::string& a) {
     ASSERT_EQ(1u, Fresh().size());
     EXPECT_TRUE(e2e::PathExists(Fresh()[0] + "\\setup.exe"));
     EXPECT_FALSE(e2e::PathExists(Fresh()[0] + "\\dotnetfx.exe"));
+  } else if (a == "hold" || a == "release") {  // the setup program, as a virus scanner does
+    if (a == "hold") held_ = CreateFileA((Fresh().at(0) + "\\setup.exe").c_str(), GENERIC_READ, 0,
+                                         nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held_);
+    if (a == "release") Sleep(500), CloseHandle(held_), held_ = nullptr;
   } else if (a == "hidden") {
     EXPECT_TRUE(e2e::WaitFor([&] { return !IsWindowVisible(wizard_); }));
   } else if (a == "stays") {
@@ -481,6 +490,11 @@ std::vector<Row> Rows() {
        "serve:--mode_slow_--piece_4096_--pause_200 " + licence + "dl:any cancel",
        {"Downloading resource", kGot, "Temp folder successfully deleted"},
        {"New step reached : 4", "New step reached : 9"}, kAsked, nullptr, nullptr},
+      // Cancel closes the request the worker is blocked in.
+      {"CancelDuringAStalledDownload", "download",
+       "serve:--mode_stall " + licence + "dl:any cancel ends:2000",
+       {"Downloading resource", kGot, "Temp folder successfully deleted"},
+       {"New step reached : 4", "New step reached : 9"}, kAsked, nullptr, nullptr},
       {"RedistributableBesideFailsToUnpack", "download-beside",
        "serve:--mode_ok env:RAVEN_REDIST_EXIT=1 beside:redist " + licence + "T:218 E:220 enabled "
        "cancel",
@@ -552,6 +566,11 @@ std::vector<Row> Rows() {
          EXPECT_EQ(std::make_pair(2, 2), std::make_pair(CountOf(t.log_, "<begin "),
                                                         CountOf(t.log_, "<end ")));
        }},
+      // A scanner holds the new program as it is started (status 214).
+      {"SetupProgramHeldForAMomentStillStarts", "launch",
+       "fw start hold next S:214 release started close",
+       {">Installation process successfully started<", "Temp folder successfully deleted"}, {},
+       kSetupRan | kInstalled, nullptr, nullptr},
       // Next reaches step 5 within its click: the Cancel posted behind it
       // comes before the step's timer, however slow the machine.
       {"CancelWhilePreparingStartsNothing", "launch", "fw start next cancel",
@@ -606,6 +625,17 @@ std::vector<Row> Rows() {
                      "Temp folder successfully deleted", "<end "},
                     {"New step reached"}, kSetupRan | kInstalled, nullptr,
                     [update](Scenario& t, HWND) { EXPECT_EQ(" " + update, t.setupCommand_); }});
+  // The wizard's thread waits for the setup program, which first sends to
+  // it as setup programs do (answer, milliseconds): served within the wait.
+  for (std::string kind : {"wizard", "broadcast"})
+    rows.push_back({kind == "wizard" ? "SentToTheWaitingWizard" : "BroadcastWhileTheWizardWaits",
+                    "wizard", "refused opener env:RAVEN_SETUP_AUTOCLOSE=300 env:RAVEN_SETUP_SEND=" +
+                        kind + " " + licence + "T:218 next opened:1 fw next setup",
+                    {"Starting installation thread", "Installation terminated"}, {},
+                    kSetupRan | kInstalled | kErrors, nullptr, [](Scenario& t, HWND) {
+                      const std::string sent = t.Record("SETUP_SENT");
+                      EXPECT_TRUE(sent.find("1 ") == 0 && std::atoi(&sent[2]) < 3000) << sent;
+                    }});
   // These run after rows that fetched the same address in the same prefix:
   // an answer kept in a cache would be served here instead of the failure.
   // The web host's verdict is no error of the worker's; a cut body or
@@ -974,15 +1004,18 @@ TEST_F(Guard, RunsEndByThemselvesWhenTheLogCannotBeWritten) {
 TEST_F(Guard, AFileHeldInTheWorkFolderIsWaitedForOrReportedAsItIs) {
   SetFrameworkInstalled(true);
   SetEnv("RAVEN_SETUP_AUTOCLOSE", "");
-  for (bool released : {true, false}) {
-    SCOPED_TRACE(released ? "released while the folder is deleted" : "held throughout");
+  // Held with delete sharing, the file is only marked and fails the
+  // folder's removal with another code until it goes.
+  for (DWORD share : std::initializer_list<DWORD>{FILE_SHARE_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, 0}) {
+    const bool released = share != 0;
+    SCOPED_TRACE(share);
     DeleteLog();
     before_ = WorkFolders();
     Start("launch", "/update");
     ASSERT_TRUE(WaitFor([] { return !SetupProgramWindows().empty(); }));
     ASSERT_EQ(1u, Fresh().size());
     const std::string folder = Fresh()[0];
-    HANDLE held = CreateFileA((folder + "\\readme.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
+    HANDLE held = CreateFileA((folder + "\\readme.txt").c_str(), GENERIC_READ, share | FILE_SHARE_READ,
                               nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
     DWORD setupId = 0;

@@ -4,7 +4,8 @@
 //   zcspack list FILE
 //   zcspack verify FILE
 //
-// Exit codes: 0 success, 1 refused or invalid, 2 usage.
+// Exit codes: 0 success, 1 refused or invalid, 2 usage or a file name
+// beyond printable ASCII (the folder to pack must be fixed by hand).
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -25,9 +26,22 @@ namespace {
 
 struct Refusal {
   std::string text;
+  int status;
 };
 
-[[noreturn]] void Refuse(const std::string& text) { throw Refusal{text}; }
+[[noreturn]] void Refuse(const std::string& text, int status = 1) { throw Refusal{text, status}; }
+
+// The name with every byte outside printable ASCII as \xNN, so that the
+// message shows which bytes are meant whatever the terminal's encoding.
+std::string Escaped(const std::string& name) {
+  std::string out;
+  for (unsigned char c : name) {
+    char hex[5];
+    std::snprintf(hex, sizeof hex, "\\x%02x", c);
+    out += c >= 0x20 && c < 0x7F ? std::string(1, static_cast<char>(c)) : std::string(hex);
+  }
+  return out;
+}
 
 std::vector<unsigned char> ReadAll(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -39,6 +53,13 @@ std::vector<unsigned char> ReadAll(const fs::path& path) {
 }
 
 void CheckPackableName(const std::string& name) {
+  // Names are stored as the build machine's bytes (UTF-8 here) and used as
+  // ANSI text by the setup program: beyond printable ASCII a name reads
+  // differently, or cannot be written, on the users' code pages.
+  for (unsigned char c : name)
+    if (c < 0x20 || c >= 0x7F)
+      Refuse("\"" + Escaped(name) + "\": a name beyond printable ASCII reads differently on "
+             "other code pages; rename it", 2);
   if (name.find('\\') != std::string::npos)
     Refuse("\"" + name + "\": a backslash would be read as a folder separator");
   std::string why;
@@ -200,7 +221,7 @@ int main(int argc, char** argv) {
     if (command == "verify") return Verify(argv[2]);
   } catch (const Refusal& r) {
     std::fprintf(stderr, "zcspack: %s\n", r.text.c_str());
-    return 1;
+    return r.status;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "zcspack: %s\n", e.what());
     return 1;

@@ -101,6 +101,18 @@ class Zcspack(unittest.TestCase):
         write(self.dir, "sub/.. ", b"x")
         self.assert_refused("setup.exe", "sub/.. ")
 
+    def test_pack_refuses_names_beyond_printable_ascii(self):
+        write(self.dir, "setup.exe", b"MZ")
+        for name, shown in [("fr/r\u00e9sum\u00e9.txt", "fr/r\\xc3\\xa9sum\\xc3\\xa9.txt"),
+                            ("\u0414\u043e\u043a/a.txt", "\\xd0\\x94\\xd0\\xbe\\xd0\\xba/a.txt"),
+                            ("tab\there.txt", "tab\\x09here"), ("del\x7f.txt", "del\\x7f")]:
+            write(self.dir, name, b"x")
+            code, text = run("pack", "--launch", "setup.exe", "-o", self.out, self.dir)
+            self.assertEqual((2, True), (code, shown in text), text)
+            self.assertFalse(os.path.exists(self.out))
+            os.remove(os.path.join(self.dir, *name.split("/")))
+        self.assertEqual(0, run("pack", "--launch", "setup.exe", "-o", self.out, self.dir)[0])
+
     def test_verify_runs_the_readers_checks_and_the_folder_order(self):
         good = make([("setup.exe", b"MZ"), ("a/x", b"1"), ("a/b/c", b"2")], 0)
         cases = {
