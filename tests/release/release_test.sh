@@ -93,12 +93,14 @@ for c in a longer-clone-folder/b; do
       -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-i686-win32.cmake" >/dev/null &&
     cmake --build build/win32 -j "${RAVEN_JOBS:-2}" --target Ravenstock_Setup demo_payload \
       dotnetfx >/dev/null && scripts/make-bootstrapper --no-build --out "$tmp/$(basename "$c").exe"
-  ) >/dev/null 2>&1
+  ) >"$(basename "$c").log" 2>&1
 done
 stamp="$(i686-w64-mingw32-objdump -p b.exe 2>/dev/null | sed -n 's/^Time\/Date\s*//p')"
 [ -s a.exe ] && cmp -s a.exe b.exe &&
   [ "$(date -ud "$stamp" +%s)" = "$(git -C "$RAVEN_ROOT" log -1 --format=%ct)" ]
-report "two clones build the same exe ($((SECONDS - start)) s)" $?
+status=$?
+report "two clones build the same exe ($((SECONDS - start)) s)" $status
+[ $status = 0 ] || tail -n 5 a.log b.log | sed 's/^/# /'
 
 # The signed exe runs the update path under Wine (in a prefix of its own,
 # framework present): the setup program records its start. Only where
