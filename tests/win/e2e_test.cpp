@@ -167,7 +167,7 @@ class Scenario : public ::testing::TestWithParam<Row> {
     return found;
   }
 
-  std::string exe_, copy_, setupCommand_, setupFolder_, setupTemp_, log_;
+  std::string exe_, copy_, setupCommand_, setupFolder_, log_;
   PROCESS_INFORMATION user_ = {};
   e2e::Process bootstrapper_;
   HWND wizard_ = nullptr;
@@ -175,7 +175,7 @@ class Scenario : public ::testing::TestWithParam<Row> {
  protected:  // a Guard drives the exe itself, with the same set-up and clean-up
   void Do(const Row& row, const std::string& action);
   void SetOpener(const std::string& command) {  // the shell's program for web pages
-    RegSetValueA(HKEY_CLASSES_ROOT, "htmlfile\\shell\\open\\command", REG_SZ, command.c_str(), 0);
+    RegSetValueA(HKEY_CLASSES_ROOT, "http\\shell\\open\\command", REG_SZ, command.c_str(), 0);
   }
   std::vector<std::string> before_;
   std::vector<std::pair<std::string, std::string>> env_;
@@ -213,9 +213,9 @@ void Scenario::Do(const Row& row, const std::string& a) {
   } else if (a == "opener") {  // the recorder opens web pages
     char old[MAX_PATH * 2] = {};
     LONG size = sizeof old;
-    RegQueryValueA(HKEY_CLASSES_ROOT, "htmlfile\\shell\\open\\command", old, &size);
+    RegQueryValueA(HKEY_CLASSES_ROOT, "http\\shell\\open\\command", old, &size);
     opener_ = old;
-    SetOpener("\"" + e2e::FixtureExe("recorder.exe") + "\" \"%1\"");
+    SetOpener("\"" + e2e::FixtureExe("recorder.exe") + "\" %1");
   } else if (a == "copy") {  // a name of its own: its processes apart, Wine's settings its own
     copy_ = "RavCopy" + std::to_string(GetCurrentProcessId()) + ".exe";
     exe_ = exe_.substr(0, exe_.rfind('\\') + 1) + copy_;
@@ -293,10 +293,8 @@ void Scenario::Do(const Row& row, const std::string& a) {
   } else if (a == "started") {  // the setup program, in the one new work folder
     ASSERT_TRUE(e2e::WaitFor([&] { return Record("SETUP_RECORD").find('\n') != a.npos; }));
     const std::string line = Record("SETUP_RECORD");  // "command<TAB>folder<TAB>TEMP\r\n"
-    const size_t tab = line.find('\t'), tab2 = line.find('\t', tab + 1);
-    setupCommand_ = line.substr(0, tab);
-    setupFolder_ = line.substr(tab + 1, tab2 - tab - 1);
-    setupTemp_ = line.substr(tab2 + 1, line.find('\r') - tab2 - 1);
+    setupCommand_ = line.substr(0, line.find('\t'));
+    setupFolder_ = line.substr(line.find('\t') + 1, line.rfind('\t') - line.find('\t') - 1);
     ASSERT_EQ(1u, Fresh().size());
     EXPECT_EQ(0, lstrcmpiA(Fresh()[0].c_str(), setupFolder_.c_str())) << setupFolder_;
     EXPECT_TRUE(e2e::PathExists(setupFolder_ + "\\setup.exe"));
@@ -426,8 +424,8 @@ std::vector<Row> Rows() {
        "T:Continue_Installation E:219 opened:1 x next opened:2 fw next setup disabled",
        {"Seeking next step for step 11", "Starting installation thread", "New step reached : 5"},
        {}, kSetupRan | kInstalled | kErrors,
-       [](Scenario& t, HWND) {
-         EXPECT_NE(std::string::npos, t.Record("RECORDER_FILE").find(" " + t.Str(304) + "\r\n"));
+       [](Scenario& t, HWND) {  // by the desktop shell: Wine's tokens are split, as Vista's
+         EXPECT_EQ(0u, t.Record("RECORDER_FILE").find("[shell] \"" + e2e::FixtureExe("recorder.exe") + "\" " + t.Str(304) + "\r\n"));
        },
        [](Scenario& t, HWND) { EXPECT_EQ(1, CountOf(t.log_, "Starting installation thread")); }},
       // The install's end makes no step change of its own: only the layout.
@@ -497,7 +495,7 @@ std::vector<Row> Rows() {
        [](Scenario& t, HWND) {  // the redistributable's TEMP is the run's; the setup program's ours
          char temp[MAX_PATH] = {};
          EXPECT_NE(std::string::npos, t.Record("REDIST_RECORD").find("\n" + t.setupFolder_ + "\\temp\n"));
-         EXPECT_EQ(std::string(temp, GetEnvironmentVariableA("TEMP", temp, MAX_PATH)), t.setupTemp_);
+         EXPECT_NE(std::string::npos, t.Record("SETUP_RECORD").find(std::string(temp, GetEnvironmentVariableA("TEMP", temp, MAX_PATH)) + "\r\n"));
        }},
       {"InstallThatAsksForARestartFails", "install",
        "env:RAVEN_REDIST_PACKAGE=reboot beside:redist " + licence + "T:218 E:220 cancel",
@@ -727,7 +725,6 @@ TEST_F(Guard, OldNamesTakenAreNoObstacle) {
                         " && seq 1 65535 | xargs printf 'Rav%x.tmp\\n' | xargs mkdir",
                         [&] { return PathExists(temp + "\\Ravffff.tmp"); }));
   HWND w = Start("download");
-  ASSERT_NE(nullptr, w);
   EXPECT_TRUE(WaitForLog("Resources extracted"));
   const std::string log = ReadLog(), key = "Creating temp folder \"" + temp + "\\Rav";
   const size_t at = log.find(key) + key.size();  // at once, 16 hexadecimal digits
