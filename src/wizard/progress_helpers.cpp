@@ -12,9 +12,9 @@
 #include "appkit/strings.h"
 #include "log/session_log.h"
 #include "resource_ids.h"
-#include "wizard/messages.h"
 #include "wizard/progress_math.h"
 #include "wizard/setup_wizard_dlg.h"
+#include "worker/messages.h"
 
 CSessionLog* CSetupWizardDlg::GetSessionLog() { return log; }
 

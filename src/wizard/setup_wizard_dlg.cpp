@@ -10,7 +10,7 @@
 #include "payload/resource_manager.h"
 #include "payload/work_folder.h"
 #include "resource_ids.h"
-#include "wizard/messages.h"
+#include "worker/messages.h"
 
 std::string CSetupWizardDlg::frameworkHost_;
 std::string CSetupWizardDlg::frameworkObjectPath_;

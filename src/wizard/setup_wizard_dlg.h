@@ -10,8 +10,8 @@
 
 #include "appkit/dialog.h"
 #include "appkit/handle.h"
-#include "wizard/params.h"
-#include "wizard/wizard_owner.h"
+#include "worker/params.h"
+#include "worker/wizard_owner.h"
 
 class CSessionLog;
 class ResourceManager;

@@ -11,8 +11,8 @@
 #include "launcher/setup_command.h"
 #include "log/session_log.h"
 #include "payload/resource_manager.h"
-#include "wizard/messages.h"
 #include "wizard/setup_wizard_dlg.h"
+#include "worker/messages.h"
 
 namespace {
 const char kSection[] = "BootStrap";

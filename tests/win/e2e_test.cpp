@@ -25,8 +25,8 @@
 #include "payload/work_folder.h"
 #include "resource_ids.h"
 #include "support/e2e.h"
-#include "wizard/params.h"
-#include "wizard/wizard_owner.h"
+#include "worker/params.h"
+#include "worker/wizard_owner.h"
 
 namespace {
 
