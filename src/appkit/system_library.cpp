@@ -16,6 +16,12 @@ HMODULE LoadSystemLibrary(const char* name) {
   return LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
+void EnterSystemFolder() {
+  char folder[MAX_PATH] = {};
+  const UINT n = GetSystemDirectoryA(folder, MAX_PATH);
+  if (n != 0 && n < MAX_PATH) SetCurrentDirectoryA(folder);
+}
+
 void NarrowDllSearchPath() {
   HMODULE kernel = GetModuleHandleA("kernel32.dll");
   // Both are looked up: neither exists on Windows 2000, and the first one

@@ -22,10 +22,20 @@ bool ResolveFunction(HMODULE module, const char* name, Function* out) {
   return found != nullptr;
 }
 
-// Takes the exe's folder and the current folder out of the DLL search path
-// of this process, where the system allows it (Windows 2000 does not): the
-// DLLs that shell32 and comctl32 load on our behalf come from the system
-// folder only. Called first thing in WinMain.
+// Narrows the DLL search path of this process for the DLLs that system code
+// (shell32, comctl32) loads by name on our behalf. With
+// SetDefaultDllDirectories (Windows 8 and later, and earlier systems that
+// have the update adding it) only the system folder is searched. Without it,
+// SetDllDirectoryA("") (XP SP1 and later) takes out the current folder only:
+// the exe's own folder stays first, so a DLL planted beside the exe can still
+// be loaded that way; on Windows 2000 nothing changes at all.
 void NarrowDllSearchPath();
+
+// Makes the system folder the current folder, so that the current folder
+// (otherwise often the exe's, the Downloads folder) is never searched for a
+// DLL. Nothing in the program depends on the current folder: paths are
+// absolute and every child is given its folder. Called first thing in
+// WinMain; a failure leaves the current folder as it was.
+void EnterSystemFolder();
 
 #endif

@@ -5,6 +5,7 @@
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR cmdLine, int cmdShow) {
   // Before anything can load a DLL on our behalf.
+  EnterSystemFolder();
   NarrowDllSearchPath();
   return AfxWinMain(instance, cmdLine, cmdShow);
 }

@@ -17,8 +17,8 @@
 #include "framework/sha256.h"
 #include "framework/workers.h"
 #include "log/session_log.h"
-#include "wizard/messages.h"
-#include "wizard/params.h"
+#include "worker/messages.h"
+#include "worker/params.h"
 
 namespace {
 

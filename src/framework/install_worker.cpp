@@ -19,9 +19,9 @@
 #include "launcher/setup_command.h"
 #include "log/session_log.h"
 #include "resource_ids.h"
-#include "wizard/messages.h"
-#include "wizard/params.h"
-#include "wizard/wizard_owner.h"
+#include "worker/messages.h"
+#include "worker/params.h"
+#include "worker/wizard_owner.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 
 #include "framework/installer_progress.h"
 #include "framework/workers.h"
-#include "wizard/params.h"
-#include "wizard/wizard_owner.h"
+#include "worker/params.h"
+#include "worker/wizard_owner.h"
 
 namespace {
 

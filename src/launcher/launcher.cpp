@@ -9,8 +9,8 @@
 #include "appkit/strings.h"
 #include "launcher/setup_command.h"
 #include "log/session_log.h"
-#include "wizard/messages.h"
-#include "wizard/params.h"
+#include "worker/messages.h"
+#include "worker/params.h"
 
 namespace {
 

@@ -8,11 +8,13 @@
 #include <shlwapi.h>
 
 #include "appkit/app.h"
+#include "appkit/desktop_shell.h"
 #include "appkit/strings.h"
+#include "log/session_log.h"
 #include "resource_ids.h"
-#include "wizard/messages.h"
 #include "wizard/progress_math.h"
 #include "wizard/setup_wizard_dlg.h"
+#include "worker/messages.h"
 
 CSessionLog* CSetupWizardDlg::GetSessionLog() { return log; }
 
@@ -95,6 +97,15 @@ void CSetupWizardDlg::OnDownloadProgress(unsigned long received,
 // address; without that the manual-install step would be a dead end.
 void CSetupWizardDlg::OpenManualInstallPage() {
   std::string address = LoadResString(IDS_MANUAL_URL);
+  // Elevated with a split token, the classes below merge in the user's own
+  // (any unelevated program can point them anywhere) and the browser would
+  // run with our rights: the user's shell opens the page with the user's.
+  // Nothing is started here when it cannot.
+  if (IsElevatedWithSplitToken()) {
+    if (!OpenThroughDesktopShell(address))
+      log->WriteInfo("BootStrap", "Cannot open " + address + " through the desktop shell");
+    return;
+  }
   char program[MAX_PATH] = {};
   DWORD size = MAX_PATH;
   const HRESULT found =

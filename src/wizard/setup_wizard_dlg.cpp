@@ -10,7 +10,7 @@
 #include "payload/resource_manager.h"
 #include "payload/work_folder.h"
 #include "resource_ids.h"
-#include "wizard/messages.h"
+#include "worker/messages.h"
 
 std::string CSetupWizardDlg::frameworkHost_;
 std::string CSetupWizardDlg::frameworkObjectPath_;
@@ -119,32 +119,40 @@ BOOL CSetupWizardDlg::OnInitDialog() {
 LRESULT CSetupWizardDlg::WindowProc(UINT message, WPARAM wParam,
                                     LPARAM lParam) {
   switch (message) {
+    // Nothing is taken from the parameters: the blocks are the wizard's own.
     case WM_SETUP_DONE:
-      if (m_hWnd != nullptr) NextStep();
-      break;
     case WM_DOWNLOAD_DONE:
-      NextStep();
+      if (TakeWorkerEnd(message)) NextStep();
       break;
     case WM_DOWNLOAD_PROGRESS:
-      OnDownloadProgress(static_cast<unsigned long>(wParam),
-                         static_cast<unsigned long>(lParam));
+      if (awaitedEnd_ == WM_DOWNLOAD_DONE)
+        OnDownloadProgress(static_cast<unsigned long>(wParam),
+                           static_cast<unsigned long>(lParam));
       break;
     case WM_WORKER_CANCELLED:
+      if (!TakeWorkerEnd(message)) break;
       EndDialog(IDCANCEL);
       return 0;
     case WM_HIDE_WIZARD:
-      ShowWindow(SW_HIDE);
+      if (awaitedEnd_ == WM_SETUP_DONE) ShowWindow(SW_HIDE);
       break;
     case WM_REFRESH_CONTROLS:
       UpdateData(FALSE);
       break;
     case WM_FRAMEWORK_INSTALL_DONE:
-      OnFrameworkInstallDone(reinterpret_cast<ProcessParams*>(lParam));
+      if (TakeWorkerEnd(message)) OnFrameworkInstallDone();
       break;
     default:
       break;
   }
   return CDialog::WindowProc(message, wParam, lParam);
+}
+
+bool CSetupWizardDlg::TakeWorkerEnd(UINT message) {
+  if (awaitedEnd_ == 0 || (message != awaitedEnd_ && message != WM_WORKER_CANCELLED))
+    return false;
+  awaitedEnd_ = 0;
+  return true;
 }
 
 bool CSetupWizardDlg::OnCommand(int id, int notifyCode, HWND control) {

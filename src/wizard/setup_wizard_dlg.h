@@ -10,8 +10,8 @@
 
 #include "appkit/dialog.h"
 #include "appkit/handle.h"
-#include "wizard/params.h"
-#include "wizard/wizard_owner.h"
+#include "worker/params.h"
+#include "worker/wizard_owner.h"
 
 class CSessionLog;
 class ResourceManager;
@@ -47,7 +47,7 @@ class CSetupWizardDlg : public CDialog, public WizardOwner {
   // The step machine.
   void NextStep();
   void UpdateControls();
-  void OnFrameworkInstallDone(ProcessParams* params);
+  void OnFrameworkInstallDone();
   void OnCancelClicked();
 
   // Worker starts: each fills its block and starts one thread.
@@ -91,6 +91,9 @@ class CSetupWizardDlg : public CDialog, public WizardOwner {
   void FillLaunchBlock(HWND window);
   bool StartWorkerThread(LPTHREAD_START_ROUTINE procedure, void* block);
   void RefreshControls();
+  // True once for the end message (or the cancellation) of the worker that
+  // runs; the worker started last is the only one that may end a step.
+  bool TakeWorkerEnd(UINT message);
 
   HICON icon = nullptr;
   int step = kWelcome;
@@ -115,6 +118,9 @@ class CSetupWizardDlg : public CDialog, public WizardOwner {
   // Only a folder this run made may be deleted at the end: the path is
   // returned also when making it failed, and may then name someone else's.
   bool workFolderCreated_ = false;
+  // The end message the running worker sends, 0 while none runs. Any
+  // program on the desktop can post the same numbers.
+  UINT awaitedEnd_ = 0;
   // Held open until just before the deletion: nobody can swap the folder.
   ScopedKernelHandle workFolderHold_;
 

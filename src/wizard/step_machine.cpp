@@ -186,9 +186,8 @@ void CSetupWizardDlg::RunInstallationFromStep11() {
   EndDialog(processParams.stop ? IDCANCEL : IDOK);
 }
 
-void CSetupWizardDlg::OnFrameworkInstallDone(ProcessParams* params) {
-  if (params == nullptr) params = &processParams;
-  if (params->exitCode != 0 || params->failed) {
+void CSetupWizardDlg::OnFrameworkInstallDone() {
+  if (processParams.exitCode != 0 || processParams.failed) {
     step = kFrameworkInstallFailed;
     EnableWindow(cancelButton, TRUE);
     UpdateControls();

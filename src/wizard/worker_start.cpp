@@ -11,8 +11,8 @@
 #include "launcher/setup_command.h"
 #include "log/session_log.h"
 #include "payload/resource_manager.h"
-#include "wizard/messages.h"
 #include "wizard/setup_wizard_dlg.h"
+#include "worker/messages.h"
 
 namespace {
 const char kSection[] = "BootStrap";
@@ -40,10 +40,10 @@ void CSetupWizardDlg::StartFrameworkDownload() {
   downloadParams.localFile = workFolder + kRedistributableName;
   downloadParams.owner = this;
   downloadParams.expectedSha256 = LoadPinnedRedistHash();
+  awaitedEnd_ = WM_DOWNLOAD_DONE;
   if (StartWorkerThread(DownloadWorker, &downloadParams)) return;
   downloadParams.failed = true;
-  PostMessageA(m_hWnd, WM_DOWNLOAD_DONE, 0,
-               reinterpret_cast<LPARAM>(&downloadParams));
+  PostMessageA(m_hWnd, WM_DOWNLOAD_DONE, 0, 0);
 }
 
 void CSetupWizardDlg::StartFrameworkInstall() {
@@ -55,10 +55,10 @@ void CSetupWizardDlg::StartFrameworkInstall() {
   processParams.folder = workFolder + kUnpackFolderName + "\\";
   processParams.commandLine = FrameworkUnpackCommandLine(processParams.folder);
   processParams.tempFolder = workFolder + kUnpackTempFolderName;
+  awaitedEnd_ = WM_FRAMEWORK_INSTALL_DONE;
   if (StartWorkerThread(FrameworkInstallWorker, &processParams)) return;
   processParams.failed = true;
-  PostMessageA(m_hWnd, WM_FRAMEWORK_INSTALL_DONE, 0,
-               reinterpret_cast<LPARAM>(&processParams));
+  PostMessageA(m_hWnd, WM_FRAMEWORK_INSTALL_DONE, 0, 0);
 }
 
 void CSetupWizardDlg::FillLaunchBlock(HWND window) {
@@ -73,11 +73,11 @@ void CSetupWizardDlg::FillLaunchBlock(HWND window) {
 
 void CSetupWizardDlg::StartInstallation() {
   FillLaunchBlock(m_hWnd);
+  awaitedEnd_ = WM_SETUP_DONE;
   if (StartWorkerThread(InstallationThread, &processParams)) return;
   // As a launcher that could not start the setup program reports it.
   processParams.stop = true;
-  PostMessageA(m_hWnd, WM_WORKER_CANCELLED, 0,
-               reinterpret_cast<LPARAM>(&processParams));
+  PostMessageA(m_hWnd, WM_WORKER_CANCELLED, 0, 0);
 }
 
 void CSetupWizardDlg::RunInstallation() {

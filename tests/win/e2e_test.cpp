@@ -25,8 +25,8 @@
 #include "payload/work_folder.h"
 #include "resource_ids.h"
 #include "support/e2e.h"
-#include "wizard/params.h"
-#include "wizard/wizard_owner.h"
+#include "worker/params.h"
+#include "worker/wizard_owner.h"
 
 namespace {
 
@@ -169,7 +169,7 @@ class Scenario : public ::testing::TestWithParam<Row> {
   }
 
   const std::string temp_ = TempDir();  // the test's own, whatever a row gives the exe
-  std::string exe_, copy_, setupCommand_, setupFolder_, setupTemp_, log_;
+  std::string exe_, copy_, setupCommand_, setupFolder_, log_;
   PROCESS_INFORMATION user_ = {};
   e2e::Process bootstrapper_;
   HWND wizard_ = nullptr;
@@ -177,7 +177,7 @@ class Scenario : public ::testing::TestWithParam<Row> {
  protected:  // a Guard drives the exe itself, with the same set-up and clean-up
   void Do(const Row& row, const std::string& action);
   void SetOpener(const std::string& command) {  // the shell's program for web pages
-    RegSetValueA(HKEY_CLASSES_ROOT, "htmlfile\\shell\\open\\command", REG_SZ, command.c_str(), 0);
+    RegSetValueA(HKEY_CLASSES_ROOT, "http\\shell\\open\\command", REG_SZ, command.c_str(), 0);
   }
   std::vector<std::string> before_;
   std::vector<std::pair<std::string, std::string>> env_;
@@ -221,9 +221,9 @@ void Scenario::Do(const Row& row, const std::string& a) {
   } else if (a == "opener") {  // the recorder opens web pages
     char old[MAX_PATH * 2] = {};
     LONG size = sizeof old;
-    RegQueryValueA(HKEY_CLASSES_ROOT, "htmlfile\\shell\\open\\command", old, &size);
+    RegQueryValueA(HKEY_CLASSES_ROOT, "http\\shell\\open\\command", old, &size);
     opener_ = old;
-    SetOpener("\"" + e2e::FixtureExe("recorder.exe") + "\" \"%1\"");
+    SetOpener("\"" + e2e::FixtureExe("recorder.exe") + "\" %1");
   } else if (a == "copy") {  // a name of its own: its processes apart, Wine's settings its own
     copy_ = "RavCopy" + std::to_string(GetCurrentProcessId()) + ".exe";
     exe_ = exe_.substr(0, exe_.rfind('\\') + 1) + copy_;
@@ -305,10 +305,8 @@ void Scenario::Do(const Row& row, const std::string& a) {
   } else if (a == "started") {  // the setup program, in the one new work folder
     ASSERT_TRUE(e2e::WaitFor([&] { return Record("SETUP_RECORD").find('\n') != a.npos; }));
     const std::string line = Record("SETUP_RECORD");  // "command<TAB>folder<TAB>TEMP\r\n"
-    const size_t tab = line.find('\t'), tab2 = line.find('\t', tab + 1);
-    setupCommand_ = line.substr(0, tab);
-    setupFolder_ = line.substr(tab + 1, tab2 - tab - 1);
-    setupTemp_ = line.substr(tab2 + 1, line.find('\r') - tab2 - 1);
+    setupCommand_ = line.substr(0, line.find('\t'));
+    setupFolder_ = line.substr(line.find('\t') + 1, line.rfind('\t') - line.find('\t') - 1);
     ASSERT_EQ(1u, Fresh().size());
     EXPECT_EQ(0, lstrcmpiA(Fresh()[0].c_str(), setupFolder_.c_str())) << setupFolder_;
     EXPECT_TRUE(e2e::PathExists(setupFolder_ + "\\setup.exe"));
@@ -331,8 +329,8 @@ void Scenario::Do(const Row& row, const std::string& a) {
     ASSERT_TRUE(e2e::WaitFor([&] { return CountOf(Record("RECORDER_FILE"), "\r\n") == id; }));
   } else if (a == "fw") {
     e2e::SetFrameworkInstalled(true);
-  } else if (a == "abort") {  // a worker's "cancelled" message, whatever the step
-    PostMessageA(wizard_, WM_USER + 103, 0, 0);
+  } else if (key == "post") {  // a worker's message number, from this process
+    PostMessageA(wizard_, WM_USER + id, 0, 0);
   } else if (a == "x") {
     row.during(*this, nullptr);
   } else {
@@ -440,8 +438,11 @@ std::vector<Row> Rows() {
        {"Seeking next step"}, 0, WelcomePage, nullptr},
       {"CancelWhileFrameworkRequired", "wizard", "start next S:205 disabled cancel", {"<end "},
        {"New step reached : 2"}, 0, nullptr, nullptr},
-      {"WorkerCancelledMessageEndsTheDialog", "wizard", "start abort", {"<begin ", "<end "}, {},
-       0, nullptr, nullptr},
+      // Worker messages while no worker runs (cancelled, install and setup ended,
+      // download ended) change nothing: Next, posted behind them, moves on.
+      {"ForeignWorkerMessagesChangeNothing", "wizard", "start post:103 post:106 post:100 "
+       "post:101 next S:205 cancel", {"Seeking next step for step 0", "New step reached : 1", "<end "},
+       {"New step reached : 2", "Seeking next step for step 1"}, 0, nullptr, nullptr},
       {"LicenceAfterOneSecondGatesNext", "wizard",
        "start next licence after:700 x accept enabled decline disabled cancel",
        {"New step reached : 2"}, {}, 0, LicencePage, nullptr},
@@ -455,8 +456,8 @@ std::vector<Row> Rows() {
        "T:Continue_Installation E:219 opened:1 x next opened:2 fw next setup disabled",
        {"Seeking next step for step 11", "Starting installation thread", "New step reached : 5"},
        {}, kSetupRan | kInstalled | kErrors,
-       [](Scenario& t, HWND) {
-         EXPECT_NE(std::string::npos, t.Record("RECORDER_FILE").find(" " + t.Str(304) + "\r\n"));
+       [](Scenario& t, HWND) {  // by the desktop shell: Wine's tokens are split, as Vista's
+         EXPECT_EQ(0u, t.Record("RECORDER_FILE").find("[shell] \"" + e2e::FixtureExe("recorder.exe") + "\" " + t.Str(304) + "\r\n"));
        },
        [](Scenario& t, HWND) { EXPECT_EQ(1, CountOf(t.log_, "Starting installation thread")); }},
       // The install's end makes no step change of its own: only the layout.
@@ -533,18 +534,15 @@ std::vector<Row> Rows() {
       {"WorkFolderCannotBeSwapped", "install", "env:RAVEN_SETUP_AUTOCLOSE=1000 beside:redist "
        "start next licence x accept next started", {installed, "Starting installation thread"},
        {}, kSetupRan | kRedistRan | kInstalled,
-       [](Scenario& t, HWND) {
-         ASSERT_EQ(1u, t.Fresh().size());
-         const std::string f = t.Fresh()[0];
-         if (!MoveFileA(f.c_str(), (f + "-moved").c_str())) return;
-         ADD_FAILURE() << "renamed";
-         CreateDirectoryA(f.c_str(), nullptr);
-         e2e::WriteFileText(f + "\\setup.exe", "not the payload's");
+       [](Scenario& t, HWND) {  // a swap that works leaves two folders ("started" fails)
+         const std::string f = t.Fresh().at(0);
+         if (MoveFileA(f.c_str(), (f + "-moved").c_str()) && CreateDirectoryA(f.c_str(), nullptr))
+           e2e::WriteFileText(f + "\\setup.exe", "not the payload's");
        },
        [](Scenario& t, HWND) {  // the redistributable's TEMP is the run's; the setup program's ours
          char temp[MAX_PATH] = {};
          EXPECT_NE(std::string::npos, t.Record("REDIST_RECORD").find("\n" + t.setupFolder_ + "\\temp\n"));
-         EXPECT_EQ(std::string(temp, GetEnvironmentVariableA("TEMP", temp, MAX_PATH)), t.setupTemp_);
+         EXPECT_NE(std::string::npos, t.Record("SETUP_RECORD").find(std::string(temp, GetEnvironmentVariableA("TEMP", temp, MAX_PATH)) + "\r\n"));
        }},
       {"InstallThatAsksForARestartFails", "install",
        "env:RAVEN_REDIST_PACKAGE=reboot beside:redist " + licence + "T:218 E:220 cancel",
@@ -812,8 +810,7 @@ TEST_F(Guard, OldNamesTakenAreNoObstacle) {
   Click(w, IDCANCEL);
   EXPECT_TRUE(bootstrapper_.Wait());
   const std::string log = ReadLog(), key = "Creating temp folder \"" + temp + "\\Rav";
-  const size_t at = log.find(key) + key.size();
-  EXPECT_EQ(1, CountOf(log, key));  // at once, 16 hexadecimal digits
+  const size_t at = log.find(key) + key.size();  // at once, 16 hexadecimal digits
   EXPECT_EQ(20u, log.find('"', at) - at) << log;
   ASSERT_TRUE(HostShell("cd " + Unix(parent) + " && find " + name + " -mindepth 2 > " + name +
                         ".tmp; mv " + name + ".tmp " + name + ".txt; rm -rf " + name,
@@ -977,7 +974,6 @@ TEST_F(Guard, StalledDownloadFailsWithinTheTimeOut) {
     EXPECT_TRUE(params.failed);
     EXPECT_FALSE(PathExists(params.localFile));
     EXPECT_NE(std::string::npos, ReadLog().find(mode[0] == 'h' ? "status=\"223\"" : "<exception message=")) << ReadLog();
-    DeleteFileA(params.localFile.c_str());
   }
 }
 

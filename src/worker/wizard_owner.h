@@ -3,8 +3,8 @@
 // implement it with a recorder, so a worker can run without a real wizard.
 // Every operation runs on the calling (worker) thread and reaches the
 // window's controls only by sent messages.
-#ifndef RAVEN_WIZARD_OWNER_H
-#define RAVEN_WIZARD_OWNER_H
+#ifndef RAVEN_WORKER_WIZARD_OWNER_H
+#define RAVEN_WORKER_WIZARD_OWNER_H
 
 #include <string>
 

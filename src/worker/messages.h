@@ -1,6 +1,6 @@
 // Messages the worker threads send or post to the wizard window.
-#ifndef RAVEN_WIZARD_MESSAGES_H
-#define RAVEN_WIZARD_MESSAGES_H
+#ifndef RAVEN_WORKER_MESSAGES_H
+#define RAVEN_WORKER_MESSAGES_H
 
 enum WorkerMessage : unsigned {
   WM_SETUP_DONE = 0x400 + 100,

@@ -1,7 +1,7 @@
 // The two parameter blocks through which the wizard hands work to a worker
 // thread and reads its outcome back. The wizard owns both; workers borrow.
-#ifndef RAVEN_WIZARD_PARAMS_H
-#define RAVEN_WIZARD_PARAMS_H
+#ifndef RAVEN_WORKER_PARAMS_H
+#define RAVEN_WORKER_PARAMS_H
 
 #include <windows.h>
 #include <wininet.h>
@@ -9,7 +9,7 @@
 #include <atomic>
 #include <string>
 
-#include "wizard/wizard_owner.h"
+#include "worker/wizard_owner.h"
 
 const unsigned long kDownloadTimeoutMs = 60000;
 
