@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/elevation.h"
+#include "appkit/ansi_path.h"
 #include "appkit/exceptions.h"
 #include "appkit/handle.h"
 #include "appkit/strings.h"
@@ -145,6 +146,27 @@ DWORD TryCreate(const char* tempPath, const std::string& prefix, unsigned number
   return 0;
 }
 
+// The temporary folder for the ANSI calls here: as Windows names it, or in
+// its short form. When the code page can write neither, an elevated run
+// takes the Windows folder's Temp, where only administrators may write.
+// Returns 0, or the error code (ERROR_NO_UNICODE_TRANSLATION: no name).
+DWORD TempFolderForAnsi(CSessionLog& log, std::string* path) {
+  wchar_t wide[MAX_PATH + 1] = {};
+  const DWORD n = GetTempPathW(MAX_PATH + 1, wide);
+  if (n == 0 || n > MAX_PATH) return n == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
+  *path = AnsiPathOf(wide);
+  if (path->empty() && IsAdministrator()) {
+    wchar_t windows[MAX_PATH + 1] = {};
+    const UINT w = GetWindowsDirectoryW(windows, MAX_PATH + 1);
+    if (w != 0 && w <= MAX_PATH) *path = AnsiPathOf(std::wstring(windows) + L"\\Temp\\");
+    if (!path->empty())
+      log.WriteInfo(kSection, StrFormat("The temporary folder has no name in the system's code "
+                                        "page: using %s", path->c_str()));
+  }
+  if (path->empty()) return ERROR_NO_UNICODE_TRANSLATION;
+  return path->size() < MAX_PATH ? 0 : ERROR_FILENAME_EXCED_RANGE;
+}
+
 }  // namespace
 
 std::string CreateWorkFolder(const std::string& prefix, CSessionLog& log,
@@ -161,10 +183,11 @@ std::string CreateWorkFolder(const std::string& prefix, CSessionLog& log,
 std::string CreateWorkFolder(const std::string& prefix, CSessionLog& log,
                              bool* created, const std::function<unsigned()>& draw) {
   if (created != nullptr) *created = false;
-  char tempPath[MAX_PATH] = {};
-  DWORD length = GetTempPathA(MAX_PATH, tempPath);
-  if (length == 0 || length >= MAX_PATH) {
-    log.WriteError(kSection, kCreateError, GetLastError());
+  std::string tempPath;
+  const DWORD tempError = TempFolderForAnsi(log, &tempPath);
+  if (tempError != 0) {
+    log.WriteError(kSection, kCreateError, tempError);
+    if (tempError == ERROR_NO_UNICODE_TRANSLATION) throw CFileException(tempError, std::string());
     return std::string();
   }
   FolderSecurity security;
@@ -176,7 +199,7 @@ std::string CreateWorkFolder(const std::string& prefix, CSessionLog& log,
   // A taken name is drawn again; any other failure will not go away by
   // trying another name.
   for (int attempt = 0; attempt < kWorkFolderAttempts; ++attempt) {
-    DWORD error = TryCreate(tempPath, prefix, NonZeroUnique(draw()),
+    DWORD error = TryCreate(tempPath.c_str(), prefix, NonZeroUnique(draw()),
                             security.Attributes(), log, &name);
     if (error == 0) {
       if (created != nullptr) *created = true;

@@ -12,7 +12,9 @@ class CSessionLog;
 // it failed (that is only recorded). *created tells whether this run made
 // the folder: one it did not make must not be used or deleted. The folder
 // is named from the system's cryptographic generator and carries a
-// protected DACL (SYSTEM and Administrators only).
+// protected DACL (SYSTEM and Administrators only). Throws
+// CFileException(ERROR_NO_UNICODE_TRANSLATION) when the temporary folder
+// has no name the ANSI code page can write (see TempFolderForAnsi).
 std::string CreateWorkFolder(const std::string& prefix, CSessionLog& log,
                              bool* created = nullptr);
 // The same with the unique numbers taken from draw instead of the

@@ -29,14 +29,20 @@ bool WaitFor(const std::function<bool()>& pred, DWORD timeoutMs) {
   return true;
 }
 
+std::wstring Wide(const std::string& utf8) {
+  std::wstring wide(utf8.size() + 1, L'\0');
+  wide.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &wide[0], wide.size()) - 1);
+  return wide;
+}
+
 Process::Process(const std::string& exe, const std::string& commandTail,
                  const std::string& currentDir) {
-  std::string cmd = "\"" + exe + "\"" + (commandTail.empty() ? "" : " " + commandTail);
-  STARTUPINFOA si = {};
+  std::wstring cmd = Wide("\"" + exe + "\"" + (commandTail.empty() ? "" : " " + commandTail));
+  STARTUPINFOW si = {};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi = {};
-  if (CreateProcessA(exe.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr,
-                     currentDir.empty() ? nullptr : currentDir.c_str(), &si, &pi)) {
+  if (CreateProcessW(Wide(exe).c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr,
+                     currentDir.empty() ? nullptr : Wide(currentDir).c_str(), &si, &pi)) {
     CloseHandle(pi.hThread);
     process_ = pi.hProcess;
     pid_ = pi.dwProcessId;
@@ -235,9 +241,10 @@ void SetFrameworkInstalled(bool installed) {
   if (!installed) RemoveDirectoryA(ver.c_str());
 }
 
-std::string TempDir() {
-  char buf[MAX_PATH] = {};
-  return std::string(buf, GetTempPathA(MAX_PATH, buf));
+std::string TempDir() {  // the one at the start: tests change TEMP for the programs they start
+  static char buf[MAX_PATH] = {};
+  static const std::string dir(buf, GetTempPathA(MAX_PATH, buf));
+  return dir;
 }
 
 std::vector<std::string> WorkFolders() {
