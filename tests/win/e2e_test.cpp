@@ -121,8 +121,7 @@ class Scenario : public ::testing::TestWithParam<Row> {
     if (user_.hProcess != nullptr) CloseHandle(user_.hProcess);
     if (held_ != nullptr && held_ != INVALID_HANDLE_VALUE) CloseHandle(held_);
     if (!copy_.empty()) DeleteFileW(e2e::Wide(exe_).c_str());
-    for (const char* sub : {"\\Temp", ""})
-      if (!cyrillic_.empty()) RemoveDirectoryW(e2e::Wide(cyrillic_ + sub).c_str());
+    for (const char* sub : {"\\Temp", ""}) if (!cyrillic_.empty()) RemoveDirectoryW(e2e::Wide(cyrillic_ + sub).c_str());
     RegDeleteKeyA(HKEY_CURRENT_USER, ("Software\\Wine\\AppDefaults\\" + copy_).c_str());
     bootstrapper_.Kill();
     CleanUp();
@@ -227,10 +226,8 @@ void Scenario::Do(const Row& row, const std::string& a) {
     for (const char* sub : {"", a == "cyrillic" ? "\\Temp" : ""}) CreateDirectoryW(e2e::Wide(cyrillic_ + sub).c_str(), nullptr);
     ASSERT_TRUE(MoveFileW(e2e::Wide(exe_).c_str(), e2e::Wide(cyrillic_ + "\\" + copy_).c_str()));
     exe_ = cyrillic_ + "\\" + copy_;
-    for (const char* name : {"TEMP", "TMP"}) {
-      SetEnv(name, "");
-      SetEnvironmentVariableW(e2e::Wide(name).c_str(), e2e::Wide(cyrillic_ + "\\Temp").c_str());
-    }
+    for (const char* name : {"TEMP", "TMP"})  // SetEnv puts the old value back at the end
+      SetEnv(name, ""), SetEnvironmentVariableW(e2e::Wide(name).c_str(), e2e::Wide(cyrillic_ + "\\Temp").c_str());
   } else if (a == "nt40") {  // the copy sees Windows NT 4.0
     ASSERT_EQ(0, SHSetValueA(HKEY_CURRENT_USER, ("Software\\Wine\\AppDefaults\\" + copy_).c_str(),
                              "Version", REG_SZ, "nt40", 5));
@@ -551,9 +548,9 @@ std::vector<Row> Rows() {
       {"UpdateWithATempTheCodePageCannotWrite", "launch", "fw copy cyrillic launch:/update setup close",
        {"Creating temp folder", "Temp folder successfully deleted"}, {}, kSetupRan | kInstalled,
        nullptr, [](Scenario& t, HWND) {  // there, and empty again
-         wchar_t temp[MAX_PATH] = {};
-         GetShortPathNameW(e2e::Wide(t.cyrillic_ + "\\Temp").c_str(), temp, MAX_PATH);
-         EXPECT_NE(0, CountOf(t.log_, "folder \"" + std::string(temp, temp + lstrlenW(temp)) + "\\Rav")) << t.log_;
+         wchar_t temp[MAX_PATH] = {};  // its short form, in ASCII
+         const DWORD n = GetShortPathNameW(e2e::Wide(t.cyrillic_ + "\\Temp").c_str(), temp, MAX_PATH);
+         EXPECT_NE(0, CountOf(t.log_, "folder \"" + std::string(temp, temp + n) + "\\Rav")) << t.log_;
          EXPECT_TRUE(RemoveDirectoryW(e2e::Wide(t.cyrillic_ + "\\Temp").c_str()));
        }},
       // A TEMP without even a short name: an administrator's run takes the Windows folder's.
@@ -850,10 +847,9 @@ struct QuietOwner : WizardOwner {
   CSessionLog* log_;
 };
 
-// The worker itself, its time-out shortened from the wizard's minute: a
-// server that stops sending fails the download within the time-out. Cancel
-// closes the request it waits in: a cancellation, no failure, at once (Wine
-// ends the wait only at the time-out).
+// The worker itself, its time-out shortened from the wizard's minute: a server that stops sending
+// fails the download within the time-out. Cancel closes the request it waits in: a cancellation,
+// no failure, at once (Wine ends the blocked call only at the time-out).
 TEST_F(Guard, StalledDownloadFailsWithinTheTimeOutOrIsCancelled) {
   for (bool cancel : {false, true}) {
     DeleteLog();
@@ -872,8 +868,7 @@ TEST_F(Guard, StalledDownloadFailsWithinTheTimeOutOrIsCancelled) {
     server_.Stop();  // a worker still reading ends now, before params go
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
-    EXPECT_EQ(!cancel, params.failed) << cancel;
-    EXPECT_EQ(!cancel, ReadLog().find("<error ") != std::string::npos) << cancel;
+    EXPECT_EQ(std::make_pair(!cancel, !cancel), std::make_pair(bool(params.failed), ReadLog().find("<error ") != std::string::npos));
     DeleteFileA(params.localFile.c_str());
   }
 }
