@@ -31,8 +31,7 @@ bool WaitFor(const std::function<bool()>& pred, DWORD timeoutMs) {
 
 std::wstring Wide(const std::string& utf8) {
   std::wstring wide(utf8.size() + 1, L'\0');
-  wide.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &wide[0], wide.size()) - 1);
-  return wide;
+  return wide.substr(0, MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &wide[0], wide.size()) - 1);
 }
 
 Process::Process(const std::string& exe, const std::string& commandTail,
@@ -242,8 +241,7 @@ void SetFrameworkInstalled(bool installed) {
 }
 
 std::string TempDir() {  // the one at the start: tests change TEMP for the programs they start
-  static char buf[MAX_PATH] = {};
-  static const std::string dir(buf, GetTempPathA(MAX_PATH, buf));
+  static const std::string dir = [] { char b[MAX_PATH] = {}; return std::string(b, GetTempPathA(MAX_PATH, b)); }();
   return dir;
 }
 
