@@ -103,27 +103,22 @@ HBITMAP Stretched(HBITMAP bitmap, int width, int height) {
   if (GetObjectA(bitmap, sizeof info, &info) == 0) return nullptr;
   HDC screen = GetDC(nullptr);
   HDC from = CreateCompatibleDC(screen), to = CreateCompatibleDC(screen);
-  HBITMAP result = CreateCompatibleBitmap(screen, width, height);
+  HBITMAP result = screen != nullptr ? CreateCompatibleBitmap(screen, width, height) : nullptr;
+  bool drawn = false;
   if (from != nullptr && to != nullptr && result != nullptr) {
     HGDIOBJ oldFrom = SelectObject(from, bitmap), oldTo = SelectObject(to, result);
     SetStretchBltMode(to, HALFTONE);
     SetBrushOrgEx(to, 0, 0, nullptr);  // as halftone needs after the mode is set
-    if (!StretchBlt(to, 0, 0, width, height, from, 0, 0, info.bmWidth, info.bmHeight, SRCCOPY)) {
-      SelectObject(to, oldTo);
-      DeleteObject(result);
-      result = nullptr;
-      oldTo = nullptr;
-    }
-    if (oldTo != nullptr) SelectObject(to, oldTo);
+    drawn = StretchBlt(to, 0, 0, width, height, from, 0, 0, info.bmWidth, info.bmHeight,
+                       SRCCOPY) != FALSE;
+    SelectObject(to, oldTo);
     SelectObject(from, oldFrom);
-  } else if (result != nullptr) {
-    DeleteObject(result);
-    result = nullptr;
   }
+  if (!drawn && result != nullptr) DeleteObject(result);
   if (from != nullptr) DeleteDC(from);
   if (to != nullptr) DeleteDC(to);
   if (screen != nullptr) ReleaseDC(nullptr, screen);
-  return result;
+  return drawn ? result : nullptr;
 }
 
 // The picture's id (the template's only control without one) and place,
@@ -135,9 +130,10 @@ const int kPictureHeightDlu = 192;
 }  // namespace
 
 // Windows sizes the dialog by its font, which follows the screen's DPI,
-// while a picture control shows its bitmap at the bitmap's own size: above
-// 96 DPI a bare band would open beside it. There the picture is stretched
-// to the size the template gives its control; at 96 DPI it stays as it is.
+// while a picture control shows its bitmap at the bitmap's own size: at
+// 120 DPI a bare band would open beside it. Away from 96 DPI the picture is
+// stretched to the size the template gives its control; at 96 DPI it stays
+// as it is.
 void CSetupWizardDlg::FitPictureToScreen() {
   if (ScreenDpi() == 96) return;
   HWND picture = GetDlgItem(kPictureId);
