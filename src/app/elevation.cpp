@@ -2,12 +2,15 @@
 
 #include <shellapi.h>
 
+#include <vector>
+
 #include "app/bootstrap_command_line.h"
+#include "appkit/ansi_path.h"
 
 // The shell checks the size field to tell the structure's versions apart:
 // 60 bytes in 32-bit programs (112 in the x86-64 test build).
-static_assert(sizeof(SHELLEXECUTEINFOA) == (sizeof(void*) == 4 ? 60 : 112),
-              "SHELLEXECUTEINFOA layout");
+static_assert(sizeof(SHELLEXECUTEINFOW) == (sizeof(void*) == 4 ? 60 : 112),
+              "SHELLEXECUTEINFOW layout");
 
 bool IsAdministrator() {
   SID_IDENTIFIER_AUTHORITY ntAuthority = {SECURITY_NT_AUTHORITY};
@@ -23,23 +26,27 @@ bool IsAdministrator() {
   return member != FALSE;
 }
 
+// The relaunch goes by the wide path: in ANSI, a folder name the code page
+// cannot write would name nothing, or another program.
 void RelaunchElevated(HINSTANCE instance, const std::string& commandTail) {
-  char path[MAX_PATH] = {};
-  GetModuleFileNameA(instance, path, MAX_PATH);
-  std::string parameters = RelaunchParameters(commandTail);
+  const std::wstring path = ModulePathW(instance);
+  const std::string tail = RelaunchParameters(commandTail);
+  std::vector<wchar_t> parameters(tail.size() + 1);
+  MultiByteToWideChar(CP_ACP, 0, tail.c_str(), -1, parameters.data(),
+                      static_cast<int>(parameters.size()));
 
-  SHELLEXECUTEINFOA info = {};
+  SHELLEXECUTEINFOW info = {};
   info.cbSize = sizeof info;
   // The process handle is what the wait needs; DDEWAIT lets the shell
   // finish its work before this call returns.
   info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_DDEWAIT;
-  info.lpVerb = "runas";
-  info.lpFile = path;
-  info.lpParameters = parameters.c_str();
+  info.lpVerb = L"runas";
+  info.lpFile = path.c_str();
+  info.lpParameters = parameters.data();
   info.nShow = SW_SHOWNORMAL;
   // A refused elevation leaves hProcess null and the wait returns at once:
   // the user declined, so there is nothing to report.
-  ShellExecuteExA(&info);
+  if (!path.empty()) ShellExecuteExW(&info);
   // The handle stays open until the process ends: nothing is gained by
   // closing it a moment earlier.
   WaitForSingleObject(info.hProcess, INFINITE);

@@ -1,6 +1,7 @@
 // The wizard course of start-up: the one place that catches whatever the
 // wizard object throws, since no caller above InitInstance could show it.
 #include "app/bootstrap_app.h"
+#include "appkit/exceptions.h"
 #include "log/session_log.h"
 #include "resource_ids.h"
 #include "wizard/setup_wizard_dlg.h"
@@ -33,6 +34,12 @@ void CBootStrapApp::RunWizard(bool updateMode) {
       wizard.DoModal();
     }
     m_pMainWnd = nullptr;
+  } catch (const CFileException& e) {
+    m_pMainWnd = nullptr;
+    // The one failure the user can mend: a temporary folder whose name the
+    // system's code page cannot write. Anything else is as below.
+    AfxMessageBox(e.OsError() == ERROR_NO_UNICODE_TRANSLATION ? IDS_TEMP_NAME : IDS_CORRUPTED,
+                  MB_OK);
   } catch (...) {
     // Whatever failed (most often a payload that cannot be unpacked), the
     // wizard is already gone; all the user can do is get a sound copy.

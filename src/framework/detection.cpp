@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "appkit/ansi_path.h"
 #include "appkit/app.h"
 #include "appkit/exceptions.h"
 #include "appkit/handle.h"
@@ -76,14 +77,12 @@ bool IsFrameworkMissing() {
 }
 
 std::string GetProgramFolder() {
-  char path[MAX_PATH] = {};
-  DWORD n = GetModuleFileNameA(AfxGetInstanceHandle(), path, MAX_PATH);
-  // A full buffer means the path was cut short (and on older systems left
-  // without its terminating zero): no folder can be trusted from it.
-  if (n == 0 || n >= MAX_PATH) throw CUserException();
-  path[n] = '\0';
-  size_t slash = LastBackslash(path);
-  return slash == std::string::npos ? std::string() : std::string(path, slash);
+  // In ANSI a folder name the code page cannot write would name nothing,
+  // or another folder: the exact or short form, or no folder at all.
+  const std::string path = AnsiPathOf(ModulePathW(AfxGetInstanceHandle()));
+  if (path.empty() || path.size() >= MAX_PATH) throw CUserException();
+  size_t slash = LastBackslash(path.c_str());
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
 bool FileExists(const std::string& path) {
@@ -149,7 +148,12 @@ std::string CopyAndHash(const std::string& source, const std::string& target, DW
 
 bool TakeRedistributableBesideProgram(const std::string& target,
                                       const std::string& pins, CSessionLog& log) {
-  const std::string beside = RedistributableBesideProgram();
+  std::string beside;
+  try {
+    beside = RedistributableBesideProgram();
+  } catch (const CUserException&) {
+    return false;  // no folder that can be named: no copy beside it either
+  }
   if (GetFileAttributesA(beside.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
   const char kSection[] = "BootStrap";
   // Whatever lies beside the program may change at any time: only a copy

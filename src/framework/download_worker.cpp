@@ -263,6 +263,13 @@ void RunDownload(DownloadParams& params) {
 
 }  // namespace
 
+void CancelDownload(DownloadParams& params) {
+  params.cancelRequested = true;
+  // Closing the handle is the documented way to end a blocking WinINet
+  // call; the worker takes the failure that follows for the cancellation.
+  if (HINTERNET request = params.request.exchange(nullptr)) CloseInternetHandle(request);
+}
+
 DWORD WINAPI DownloadWorker(LPVOID downloadParams) {
   // An exception must not unwind into the system's thread start; by this
   // point RunDownload has recorded every failure of the download itself.

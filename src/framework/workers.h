@@ -7,7 +7,13 @@
 
 #include <string>
 
+struct DownloadParams;
+
 DWORD WINAPI DownloadWorker(LPVOID downloadParams);
+// Cancel, from the window's thread: raises the block's flag and closes the
+// request the worker may be blocked in (a stalled or unreachable host), so
+// that it ends at once instead of after its time-out.
+void CancelDownload(DownloadParams& params);
 DWORD WINAPI FrameworkInstallWorker(LPVOID processParams);
 
 // The Windows Installer's external UI callback (registered by the install

@@ -230,7 +230,6 @@ BOOL CreateFreshProcess(const char* program, char* commandLine, const char* fold
         GetTickCount() - start >= kRetryMs)
       return FALSE;
     Sleep(kPauseMs);
-    SetLastError(error);
   }
 }
 

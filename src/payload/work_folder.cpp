@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/elevation.h"
+#include "appkit/ansi_path.h"
 #include "appkit/exceptions.h"
 #include "appkit/handle.h"
 #include "appkit/strings.h"
@@ -142,16 +143,38 @@ bool KeepsAcls(const std::string& root) {
 // temporary folder where a DACL protects, else the Windows folder's Temp
 // (the system's, not a Terminal Server user's own). Empty on failure, with
 // the error recorded.
+// The temporary folder for the ANSI calls here: as Windows names it, or in
+// its short form. When the code page can write neither, an elevated run
+// takes the Windows folder's Temp, where only administrators may write.
+// Returns 0, or the error code (ERROR_NO_UNICODE_TRANSLATION: no name).
+DWORD TempFolderForAnsi(CSessionLog& log, std::string* path) {
+  wchar_t wide[MAX_PATH + 1] = {};
+  const DWORD n = GetTempPathW(MAX_PATH + 1, wide);
+  if (n == 0 || n > MAX_PATH) return n == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
+  *path = AnsiPathOf(wide);
+  if (path->empty() && IsAdministrator()) {
+    wchar_t windows[MAX_PATH + 1] = {};
+    const UINT w = GetWindowsDirectoryW(windows, MAX_PATH + 1);
+    if (w != 0 && w <= MAX_PATH) *path = AnsiPathOf(std::wstring(windows) + L"\\Temp\\");
+    if (!path->empty())
+      log.WriteInfo(kSection, StrFormat("The temporary folder has no name in the system's code "
+                                        "page: using %s", path->c_str()));
+  }
+  if (path->empty()) return ERROR_NO_UNICODE_TRANSLATION;
+  return path->size() < MAX_PATH ? 0 : ERROR_FILENAME_EXCED_RANGE;
+}
+
 std::string ParentFolder(CSessionLog& log) {
-  char path[MAX_PATH] = {};
-  DWORD length = GetTempPathA(MAX_PATH, path);
-  if (length == 0 || length >= MAX_PATH) {
-    log.WriteError(kSection, kCreateError, GetLastError());
+  std::string userTemp;
+  const DWORD error = TempFolderForAnsi(log, &userTemp);
+  if (error != 0) {
+    log.WriteError(kSection, kCreateError, error);
+    if (error == ERROR_NO_UNICODE_TRANSLATION) throw CFileException(error, std::string());
     return std::string();
   }
-  if (KeepsAcls(DriveRootOf(path))) return path;
-  const std::string userTemp = path;
-  length = GetSystemWindowsDirectoryA(path, MAX_PATH);
+  if (KeepsAcls(DriveRootOf(userTemp))) return userTemp;
+  char path[MAX_PATH] = {};
+  const DWORD length = GetSystemWindowsDirectoryA(path, MAX_PATH);
   if (length == 0 || length + 6 >= MAX_PATH) {
     log.WriteError(kSection, kCreateError, length == 0 ? GetLastError() : ERROR_BUFFER_OVERFLOW);
     return std::string();

@@ -17,7 +17,9 @@ class CSessionLog;
 // here on, so that neither it nor a folder above it can be renamed and
 // another put in its place; DeleteWorkFolder lets go just before deleting.
 // On a volume where a DACL means nothing the Windows folder's Temp is the
-// parent instead; a path through a junction or link is never used.
+// parent instead; a path through a junction or link is never used. Throws
+// CFileException(ERROR_NO_UNICODE_TRANSLATION) when the temporary folder
+// has no name the ANSI code page can write.
 std::string CreateWorkFolder(const std::string& prefix, CSessionLog& log, bool* created,
                              ScopedKernelHandle* hold);
 void DeleteWorkFolder(const std::string& path, CSessionLog& log,

@@ -58,6 +58,7 @@ CSetupWizardDlg::~CSetupWizardDlg() {
   } catch (...) {
   }
   if (titleFont != nullptr) DeleteObject(titleFont);
+  if (fittedPicture != nullptr) DeleteObject(fittedPicture);
 }
 
 void CSetupWizardDlg::ResetDownloadParams() {
@@ -85,6 +86,69 @@ void CSetupWizardDlg::ResetProcessParams() {
   processParams.failed = false;
 }
 
+namespace {
+
+// The screen's vertical DPI, 96 when it cannot be had.
+int ScreenDpi() {
+  HDC screen = GetDC(nullptr);
+  if (screen == nullptr) return 96;
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  return dpi > 0 ? dpi : 96;
+}
+
+// A copy of bitmap at width x height, stretched with halftone (which
+// averages pixels instead of dropping them); null on failure.
+HBITMAP Stretched(HBITMAP bitmap, int width, int height) {
+  BITMAP info = {};
+  if (GetObjectA(bitmap, sizeof info, &info) == 0) return nullptr;
+  HDC screen = GetDC(nullptr);
+  HDC from = CreateCompatibleDC(screen), to = CreateCompatibleDC(screen);
+  HBITMAP result = screen != nullptr ? CreateCompatibleBitmap(screen, width, height) : nullptr;
+  bool drawn = false;
+  if (from != nullptr && to != nullptr && result != nullptr) {
+    HGDIOBJ oldFrom = SelectObject(from, bitmap), oldTo = SelectObject(to, result);
+    SetStretchBltMode(to, HALFTONE);
+    SetBrushOrgEx(to, 0, 0, nullptr);  // as halftone needs after the mode is set
+    drawn = StretchBlt(to, 0, 0, width, height, from, 0, 0, info.bmWidth, info.bmHeight,
+                       SRCCOPY) != FALSE;
+    SelectObject(to, oldTo);
+    SelectObject(from, oldFrom);
+  }
+  if (!drawn && result != nullptr) DeleteObject(result);
+  if (from != nullptr) DeleteDC(from);
+  if (to != nullptr) DeleteDC(to);
+  if (screen != nullptr) ReleaseDC(nullptr, screen);
+  return drawn ? result : nullptr;
+}
+
+// The picture's id (the template's only control without one) and place,
+// in dialog units.
+const int kPictureId = -1;
+const int kPictureWidthDlu = 109;
+const int kPictureHeightDlu = 192;
+
+}  // namespace
+
+// Windows sizes the dialog by its font, which follows the screen's DPI,
+// while a picture control shows its bitmap at the bitmap's own size: at
+// 120 DPI a bare band would open beside it. Away from 96 DPI the picture is
+// stretched to the size the template gives its control; at 96 DPI it stays
+// as it is.
+void CSetupWizardDlg::FitPictureToScreen() {
+  if (ScreenDpi() == 96) return;
+  HWND picture = GetDlgItem(kPictureId);
+  HBITMAP original = reinterpret_cast<HBITMAP>(SendMessageA(picture, STM_GETIMAGE, IMAGE_BITMAP, 0));
+  RECT place = {0, 0, kPictureWidthDlu, kPictureHeightDlu};
+  if (picture == nullptr || original == nullptr || !MapDialogRect(m_hWnd, &place)) return;
+  fittedPicture = Stretched(original, place.right, place.bottom);
+  if (fittedPicture == nullptr) return;
+  HGDIOBJ old = reinterpret_cast<HGDIOBJ>(SendMessageA(picture, STM_SETIMAGE, IMAGE_BITMAP,
+                                                        reinterpret_cast<LPARAM>(fittedPicture)));
+  // The control no longer holds the bitmap it loaded itself.
+  if (old != nullptr && old != fittedPicture) DeleteObject(old);
+}
+
 void CSetupWizardDlg::BindControls() {
   progressBar = GetDlgItem(IDC_PROGRESS);
   titleLabel = GetDlgItem(IDC_TITLE);
@@ -106,8 +170,10 @@ BOOL CSetupWizardDlg::OnInitDialog() {
   SetWindowTextA(titleLabel, LoadResString(IDS_PREPARING).c_str());
   SendMessageA(progressBar, PBM_SETRANGE, 0, 0x640000);
   SendMessageA(progressBar, PBM_SETPOS, 0, 0);
+  FitPictureToScreen();
   LOGFONTA font = {};
-  font.lfHeight = -18;
+  // 18 pixels at 96 DPI: the title grows with the dialog's own font.
+  font.lfHeight = -MulDiv(18, ScreenDpi(), 96);
   font.lfWeight = FW_BOLD;
   lstrcpyA(font.lfFaceName, "Tahoma");
   titleFont = CreateFontIndirectA(&font);

@@ -85,6 +85,7 @@ class CSetupWizardDlg : public CDialog, public WizardOwner {
 
  private:
   void BindControls();
+  void FitPictureToScreen();
   void ApplyStepLayout(bool* next, bool* progress, bool* licence, bool* error);
   void ShowLicenceGroup(bool show);
   void RunInstallationFromStep11();
@@ -102,6 +103,7 @@ class CSetupWizardDlg : public CDialog, public WizardOwner {
   std::string detailText;
   HWND titleLabel = nullptr;
   HFONT titleFont = nullptr;
+  HBITMAP fittedPicture = nullptr;  // the picture at another DPI than 96
   HWND nextButton = nullptr;
   HWND cancelButton = nullptr;
   std::string workFolder;

@@ -3,10 +3,10 @@
 #include <windows.h>
 
 #include "appkit/app.h"
-#include "appkit/handle.h"
 #include "appkit/strings.h"
 #include "framework/detection.h"
 #include "framework/redist_hash.h"
+#include "framework/workers.h"
 #include "log/session_log.h"
 #include "payload/resource_manager.h"
 #include "resource_ids.h"
@@ -200,10 +200,7 @@ void CSetupWizardDlg::OnFrameworkInstallDone() {
 }
 
 void CSetupWizardDlg::OnCancelClicked() {
-  downloadParams.cancelRequested = true;
-  // A download blocked in WinINet (a stalled or unreachable host) would see
-  // the flag only after its time-out: closing its request ends the call.
-  if (HINTERNET request = downloadParams.request.exchange(nullptr)) CloseInternetHandle(request);
+  CancelDownload(downloadParams);
   processParams.stop = true;
   switch (step) {
     case kWelcome:

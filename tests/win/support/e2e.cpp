@@ -30,14 +30,19 @@ bool WaitFor(const std::function<bool()>& pred, DWORD timeoutMs) {
   return true;
 }
 
+std::wstring Wide(const std::string& utf8) {
+  std::wstring wide(utf8.size() + 1, L'\0');
+  return wide.substr(0, MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &wide[0], wide.size()) - 1);
+}
+
 Process::Process(const std::string& exe, const std::string& commandTail,
                  const std::string& currentDir) {
-  std::string cmd = "\"" + exe + "\"" + (commandTail.empty() ? "" : " " + commandTail);
-  STARTUPINFOA si = {};
+  std::wstring cmd = Wide("\"" + exe + "\"" + (commandTail.empty() ? "" : " " + commandTail));
+  STARTUPINFOW si = {};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi = {};
-  if (CreateProcessA(exe.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr,
-                     currentDir.empty() ? nullptr : currentDir.c_str(), &si, &pi)) {
+  if (CreateProcessW(Wide(exe).c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr,
+                     currentDir.empty() ? nullptr : Wide(currentDir).c_str(), &si, &pi)) {
     CloseHandle(pi.hThread);
     process_ = pi.hProcess;
     pid_ = pi.dwProcessId;
@@ -244,9 +249,9 @@ void SetFrameworkInstalled(bool installed) {
   if (!installed) RemoveDirectoryA(ver.c_str());
 }
 
-std::string TempDir() {
-  char buf[MAX_PATH] = {};
-  return std::string(buf, GetTempPathA(MAX_PATH, buf));
+std::string TempDir() {  // the one at the start: tests change TEMP for the programs they start
+  static const std::string dir = [] { char b[MAX_PATH] = {}; return std::string(b, GetTempPathA(MAX_PATH, b)); }();
+  return dir;
 }
 
 std::vector<std::string> WorkFolders() {
@@ -257,6 +262,36 @@ std::vector<std::string> WorkFolders() {
     if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) result.push_back(TempDir() + fd.cFileName);
   if (h != INVALID_HANDLE_VALUE) FindClose(h);
   return result;
+}
+
+bool Screenshot(const std::string& bmpPath, HWND window) {
+  RECT r = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  if (window != nullptr) GetWindowRect(window, &r);
+  const int w = r.right - r.left, h = r.bottom - r.top;
+  if (w <= 0 || h <= 0) return false;
+  HDC screen = GetDC(nullptr);
+  HDC mem = CreateCompatibleDC(screen);
+  HBITMAP bmp = CreateCompatibleBitmap(screen, w, h);
+  HGDIOBJ old = SelectObject(mem, bmp);
+  BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+  SelectObject(mem, old);
+  BITMAPINFOHEADER bi = {};
+  bi.biSize = sizeof bi;
+  bi.biWidth = w;
+  bi.biHeight = h;
+  bi.biPlanes = 1;
+  bi.biBitCount = 24;
+  std::string pixels(static_cast<size_t>((w * 3 + 3) / 4 * 4) * h, '\0');
+  GetDIBits(mem, bmp, 0, h, &pixels[0], reinterpret_cast<BITMAPINFO*>(&bi), DIB_RGB_COLORS);
+  DeleteObject(bmp);
+  DeleteDC(mem);
+  ReleaseDC(nullptr, screen);
+  BITMAPFILEHEADER fh = {};
+  fh.bfType = 0x4D42;
+  fh.bfOffBits = sizeof fh + sizeof bi;
+  fh.bfSize = fh.bfOffBits + static_cast<DWORD>(pixels.size());
+  return WriteFileText(bmpPath, std::string(reinterpret_cast<char*>(&fh), sizeof fh) +
+                                    std::string(reinterpret_cast<char*>(&bi), sizeof bi) + pixels);
 }
 
 }  // namespace e2e

@@ -18,7 +18,9 @@ std::string FixtureExe(const std::string& name);     // <build>\win32\tests\fixt
 // Polls pred every 20 ms until it holds or timeoutMs passes.
 bool WaitFor(const std::function<bool()>& pred, DWORD timeoutMs = 20000);
 
-class Process {  // commandTail follows the quoted program path after one blank
+std::wstring Wide(const std::string& utf8);  // ASCII stays as it is
+
+class Process {  // UTF-8; commandTail follows the quoted program path after one blank
  public:
   Process() = default;
   Process(const std::string& exe, const std::string& commandTail,
@@ -68,6 +70,8 @@ bool PathExists(const std::string& path);
 void RemoveTree(const std::string& folder);  // and all below it, quietly
 std::string TempDir();                   // ends in "\"
 std::vector<std::string> WorkFolders();  // folders in TempDir() named Rav*
+
+bool Screenshot(const std::string& bmpPath, HWND window = nullptr);  // 24-bit BMP
 
 }  // namespace e2e
 
