@@ -63,6 +63,14 @@ bool Process::Wait(DWORD timeoutMs) {
   return process_ != nullptr && WaitForSingleObject(process_, timeoutMs) == WAIT_OBJECT_0;
 }
 
+// Wine starts its own services (the desktop's explorer, plugplay, ...) on
+// demand as children of the program that first needed them: those stay.
+bool SystemProgram(const char* name) {
+  char windows[MAX_PATH] = {};
+  const std::string folder(windows, GetWindowsDirectoryA(windows, MAX_PATH));
+  return PathExists(folder + "\\" + name) || PathExists(folder + "\\system32\\" + name);
+}
+
 // Its descendants are found before anything ends: a child still names its
 // ended parent, but a later snapshot may not reach it through that parent.
 void Process::Kill() {
@@ -73,7 +81,8 @@ void Process::Kill() {
   e.dwSize = sizeof e;
   for (size_t i = 0; i < tree.size(); ++i)
     for (BOOL ok = Process32First(snap, &e); ok; ok = Process32Next(snap, &e))
-      if (e.th32ParentProcessID == tree[i] && e.th32ProcessID != pid_) tree.push_back(e.th32ProcessID);
+      if (e.th32ParentProcessID == tree[i] && e.th32ProcessID != pid_ && !SystemProgram(e.szExeFile))
+        tree.push_back(e.th32ProcessID);
   CloseHandle(snap);
   for (DWORD id : tree) {
     HANDLE h = id == pid_ ? process_ : OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
