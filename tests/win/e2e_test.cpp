@@ -687,6 +687,10 @@ std::string Beside(const std::string& variant, const std::string& name) {
   return VariantExe(variant).substr(0, VariantExe(variant).rfind('\\') + 1) + name;
 }
 bool OnWine() { return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr; }
+// Wine starts the desktop's explorer, which opens web pages for the shell,
+// as a child of the first program that needs the desktop, with that
+// program's environment: this one, before any test changes its TEMP.
+const HWND kDesktop = GetDesktopWindow();
 
 // Runs a host shell script (Wine scans a folder for every name made or
 // removed in it: 65,535 Windows calls take minutes, the shell seconds) and
