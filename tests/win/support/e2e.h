@@ -12,8 +12,8 @@
 namespace e2e {
 
 std::string BuildDir();  // RAVEN_BUILD in Windows form, without trailing "\"
-std::string VariantExe(const std::string& variant);  // <build>\e2e\<variant>\...exe
-std::string FixtureExe(const std::string& name);     // <build>\win32\tests\fixtures\<name>
+std::string VariantExe(const std::string& variant);  // <build>\e2e-<tree>\<variant>\...exe
+std::string FixtureExe(const std::string& name);     // <build>\<tree>\tests\fixtures\<name>
 
 // Polls pred every 20 ms until it holds or timeoutMs passes.
 bool WaitFor(const std::function<bool()>& pred, DWORD timeoutMs = 20000);
