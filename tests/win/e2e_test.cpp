@@ -110,6 +110,10 @@ class Scenario : public ::testing::TestWithParam<Row> {
       DeleteFileA((TempDir() + name).c_str());
       SetEnv(std::string("RAVEN_") + name, TempDir() + name);
     }
+    // For the recorder started by the desktop shell, whose environment is
+    // that of whichever program started the desktop's explorer.
+    SHSetValueA(HKEY_CURRENT_USER, "Software\\Ravenstock Tests", "RECORDER_FILE", REG_SZ,
+                (TempDir() + "RECORDER_FILE").c_str(), static_cast<DWORD>(TempDir().size() + 14));
   }
   void TearDown() override {
     // Put back first: the clean-up below must see the real temp folder.
