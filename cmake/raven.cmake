@@ -10,5 +10,5 @@ function(raven_window_driver name)
                              RAVEN_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
                              RAVEN_WIN_TREE="${RAVEN_WIN_TREE}")
   target_compile_options(${name} PRIVATE ${RAVEN_WARNINGS})
-  target_link_libraries(${name} PRIVATE user32 gdi32 advapi32)
+  target_link_libraries(${name} PRIVATE user32 gdi32 advapi32 shell32 shlwapi)
 endfunction()

@@ -1,6 +1,8 @@
 #include "support/e2e.h"
 
 #include <shellapi.h>
+#include <shlobj.h>
+#include <shlwapi.h>
 #include <tlhelp32.h>
 
 #include <cstdlib>
@@ -207,23 +209,6 @@ void RemoveTree(const std::string& folder) {
 std::string ReadLog() { return ReadFileText(LogPath()); }
 void DeleteLog() { DeleteFileA(LogPath().c_str()); }
 
-std::vector<std::string> LogInfoTexts(const std::string& log) {
-  std::vector<std::string> texts;
-  const char* from[] = {"&lt;", "&gt;", "&quot;", "&apos;", "&amp;"};
-  const char* to[] = {"<", ">", "\"", "'", "&"};
-  for (size_t pos = 0; (pos = log.find("<info ", pos)) != std::string::npos;) {
-    const size_t start = log.find('>', pos), end = log.find("</info>", start);
-    if (start == std::string::npos || end == std::string::npos) break;
-    std::string s = log.substr(start + 1, end - start - 1);
-    for (int i = 0; i < 5; ++i)
-      for (size_t at = 0; (at = s.find(from[i], at)) != std::string::npos; at += std::strlen(to[i]))
-        s.replace(at, std::strlen(from[i]), to[i]);
-    texts.push_back(s);
-    pos = end;
-  }
-  return texts;
-}
-
 int CountOf(const std::string& haystack, const std::string& needle) {
   int n = 0;
   for (size_t pos = haystack.find(needle); pos != std::string::npos;
@@ -243,19 +228,12 @@ bool InOrder(const std::string& text, const std::vector<std::string>& needles) {
 
 void SetFrameworkInstalled(bool installed) {
   const char* key = "SOFTWARE\\Microsoft\\.NETFramework\\policy\\v1.1";
-  char win[MAX_PATH] = {};
-  GetWindowsDirectoryA(win, MAX_PATH);
-  const std::string net = std::string(win) + "\\Microsoft.NET", fw = net + "\\Framework",
-                    ver = fw + "\\v1.1.4322";
-  HKEY k = nullptr;
-  RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_WRITE, nullptr, &k, nullptr);
-  const BYTE value[] = "3706-4322";
-  if (installed) RegSetValueExA(k, "4322", 0, REG_SZ, value, sizeof value);
-  else RegDeleteValueA(k, "4322");
-  if (k != nullptr) RegCloseKey(k);
-  for (const std::string& dir : {net, fw, ver})
-    if (installed) CreateDirectoryA(dir.c_str(), nullptr);
-  if (!installed) RemoveDirectoryA(ver.c_str());
+  char windows[MAX_PATH] = {};
+  const std::string version = std::string(windows, GetWindowsDirectoryA(windows, MAX_PATH)) +
+                              "\\Microsoft.NET\\Framework\\v1.1.4322";
+  if (!installed) SHDeleteValueA(HKEY_LOCAL_MACHINE, key, "4322"), RemoveDirectoryA(version.c_str());
+  else SHSetValueA(HKEY_LOCAL_MACHINE, key, "4322", REG_SZ, "3706-4322", 10),
+       SHCreateDirectoryExA(nullptr, version.c_str(), nullptr);
 }
 
 std::string TempDir() {  // the one at the start: tests change TEMP for the programs they start
@@ -271,36 +249,6 @@ std::vector<std::string> WorkFolders() {
     if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) result.push_back(TempDir() + fd.cFileName);
   if (h != INVALID_HANDLE_VALUE) FindClose(h);
   return result;
-}
-
-bool Screenshot(const std::string& bmpPath, HWND window) {
-  RECT r = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-  if (window != nullptr) GetWindowRect(window, &r);
-  const int w = r.right - r.left, h = r.bottom - r.top;
-  if (w <= 0 || h <= 0) return false;
-  HDC screen = GetDC(nullptr);
-  HDC mem = CreateCompatibleDC(screen);
-  HBITMAP bmp = CreateCompatibleBitmap(screen, w, h);
-  HGDIOBJ old = SelectObject(mem, bmp);
-  BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
-  SelectObject(mem, old);
-  BITMAPINFOHEADER bi = {};
-  bi.biSize = sizeof bi;
-  bi.biWidth = w;
-  bi.biHeight = h;
-  bi.biPlanes = 1;
-  bi.biBitCount = 24;
-  std::string pixels(static_cast<size_t>((w * 3 + 3) / 4 * 4) * h, '\0');
-  GetDIBits(mem, bmp, 0, h, &pixels[0], reinterpret_cast<BITMAPINFO*>(&bi), DIB_RGB_COLORS);
-  DeleteObject(bmp);
-  DeleteDC(mem);
-  ReleaseDC(nullptr, screen);
-  BITMAPFILEHEADER fh = {};
-  fh.bfType = 0x4D42;
-  fh.bfOffBits = sizeof fh + sizeof bi;
-  fh.bfSize = fh.bfOffBits + static_cast<DWORD>(pixels.size());
-  return WriteFileText(bmpPath, std::string(reinterpret_cast<char*>(&fh), sizeof fh) +
-                                    std::string(reinterpret_cast<char*>(&bi), sizeof bi) + pixels);
 }
 
 }  // namespace e2e

@@ -55,7 +55,6 @@ void Click(HWND dialog, int id);  // posted: a sent one would block on a box it 
 std::string LogPath();
 std::string ReadLog();
 void DeleteLog();
-std::vector<std::string> LogInfoTexts(const std::string& log);  // unescaped, in order
 int CountOf(const std::string& haystack, const std::string& needle);
 bool InOrder(const std::string& text, const std::vector<std::string>& needles);
 
@@ -70,8 +69,6 @@ bool PathExists(const std::string& path);
 void RemoveTree(const std::string& folder);  // and all below it, quietly
 std::string TempDir();                   // ends in "\"
 std::vector<std::string> WorkFolders();  // folders in TempDir() named Rav*
-
-bool Screenshot(const std::string& bmpPath, HWND window = nullptr);  // 24-bit BMP
 
 }  // namespace e2e
 
