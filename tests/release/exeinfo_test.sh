@@ -42,18 +42,6 @@ build twopins --payload "$work/payload" --launch bin/run.exe --licence "$other" 
 result "describe: two pins, own payload and licence" describes "$work/twopins/Ravenstock_Setup.exe" \
   10.0.0.7 "$other" "$work/payload" bin/run.exe no "${pins[@]}"
 
-# Signed by the leaf of a throwaway chain. The EC root is the shorter certificate, which puts
-# it first in the signature (DER orders them): the signer must be found, not assumed first.
-(cd "$work" && mkdir signed &&
-  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout ca.key -out ca.pem \
-    -days 2 -subj "/CN=Test Root" &&
-  openssl req -newkey rsa:2048 -nodes -keyout leaf.key -out leaf.csr -subj "/CN=Test Signer/O=Hollin" &&
-  openssl x509 -req -in leaf.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out leaf.pem -days 2 &&
-  cat ca.pem leaf.pem > chain.pem && osslsigncode sign -certs chain.pem -key leaf.key -h sha256 \
-    -in default/Ravenstock_Setup.exe -out signed/Ravenstock_Setup.exe) >"$work/log" 2>&1 || cat "$work/log"
-result "describe: signed build" describes "$work/signed/Ravenstock_Setup.exe" downloads.ravenstock.com \
-  "$licence" "$demo/payload" "$launch" "yes, by CN=Test Signer, O=Hollin (not verified here)" "$demo_pin"
-
 dumps() {  # of the tree's exe, every build here and every end-to-end variant: all the same
   local exe; for exe in "$tree" "$work"/*/Ravenstock_Setup.exe "$RAVEN_BUILD"/e2e-win32/*/Ravenstock_Setup.exe; do
     [ ! -f "$exe" ] || diff -u "$RAVEN_ROOT/tests/expected/resources.txt" \

@@ -21,6 +21,7 @@
 #include "payload/archive_order.h"
 #include "payload/work_folder_rules.h"
 #include "wizard/progress_math.h"
+#include "recording_sink.h"
 
 namespace {
 
@@ -218,35 +219,6 @@ TEST(ArchiveOrder, FolderFilesFirstAndEveryFolderMadeBeforeUse) {
   EXPECT_FALSE(archive::OrderForExtraction(&sameFile, &why));
 }
 
-
-// Notes every call and keeps a bar that clamps like the real control.
-class Sink : public InstallerProgressSink {
- public:
-  void SetProgress(int position, int maximum) override {
-    Note("set " + std::to_string(position) + "/" + std::to_string(upper = maximum), position);
-  }
-  void SetProgressStep(int s) override { Note("step " + std::to_string(step = s), pos); }
-  void StepProgress() override { Note("stepit", 1LL * pos + step); }
-  void OffsetProgress(int d) override { Note("offset " + std::to_string(d), 1LL * pos + d); }
-  void ExtendProgressRange(int n) override {
-    upper += n;
-    Note("extend " + std::to_string(n), pos);
-  }
-  void SetDetailText(const std::string& t) override { Note("detail [" + t + "]", pos); }
-  void EnableCancelButton(bool on) override { Note(on ? "cancel on" : "cancel off", pos); }
-  int ShowMessageBox(const char* text, const char* caption, std::uint32_t style,
-                     std::uint16_t lang) override {  // IDRETRY goes back unchanged
-    return Note(std::string(caption) + " [" + text + "] " + std::to_string(style) + " " +
-                std::to_string(lang), pos), 4;
-  }
-  void Note(const std::string& call, long long p) {
-    calls.push_back(call);
-    pos = static_cast<int>(p < 0 ? 0 : p > upper ? upper : p);
-  }
-  std::string Last() const { return calls.empty() ? "" : calls.back(); }
-  std::vector<std::string> calls;
-  int upper = 100, step = 10, pos = 0;
-};
 
 // A copy in a buffer of exactly its size, so the address sanitizer catches
 // any read past the terminating zero.

@@ -39,8 +39,9 @@ const char kRequest[] =
 const char kGot[] = "Downloading .net : Resource downloaded";
 
 // What happened; anything not named must not have. kAsked: the web host
-// got exactly the request for the framework; kUnasked: no request at all.
-enum Outcome { kSetupRan = 1, kRedistRan = 2, kInstalled = 4, kErrors = 8,
+// got exactly the request for the framework; kUnasked: no request at all;
+// kKept: the work folder stays.
+enum Outcome { kSetupRan = 1, kRedistRan = 2, kInstalled = 4, kErrors = 8, kKept = 16,
                kAsked = 32, kUnasked = 64, kNoLog = 128 };
 
 class Scenario;
@@ -91,6 +92,31 @@ std::vector<HWND> SetupProgramWindows() {
   return found;
 }
 
+// Runs a host shell script, whose names are Unix ones (Unix(path)), and
+// waits for done(): Wine cannot wait for a host program.
+std::string Unix(const std::string& path) {
+  auto unixName = reinterpret_cast<char*(CDECL*)(LPCWSTR)>(reinterpret_cast<void (*)()>(
+      GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+  if (unixName == nullptr) return "";
+  char* name = unixName(std::wstring(path.begin(), path.end()).c_str());
+  const std::string result = name != nullptr ? name : "";
+  HeapFree(GetProcessHeap(), 0, name);
+  return "'" + result + "'";
+}
+bool HostShell(const std::string& script, const std::function<bool()>& done) {
+  e2e::Process(std::string("/bin/sh"), "-c \"" + script + "\"");  // Wine reports no start of it
+  return e2e::WaitFor(done, 60000);
+}
+
+// The log as a link to /dev/full (it opens, and every flush fails as on a
+// full disk; Wine cannot read the attributes of such a link), or no log.
+bool LinkLogToFullDisk(bool link = true) {
+  const DWORD error = link ? ERROR_INVALID_PARAMETER : ERROR_FILE_NOT_FOUND;
+  return HostShell((link ? "ln -sf /dev/full " : "rm -f ") + Unix(e2e::LogPath()), [=] {
+    return GetFileAttributesA(e2e::LogPath().c_str()) == INVALID_FILE_ATTRIBUTES && GetLastError() == error;
+  });
+}
+
 // Leaves no framework, process, window, setting or file behind.
 void CleanUp() {
   MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
@@ -119,6 +145,7 @@ class Scenario : public ::testing::TestWithParam<Row> {
                 (TempDir() + "RECORDER_FILE").c_str(), static_cast<DWORD>(TempDir().size() + 14));
   }
   void TearDown() override {
+    if (fullDisk_) LinkLogToFullDisk(false);  // before anything reads it
     // Put back first: the clean-up below must see the real temp folder.
     for (const auto& e : env_) SetEnvironmentVariableA(e.first.c_str(), e.second.empty() ? nullptr : e.second.c_str());
     for (const auto& copy : Copies()) {  // left by a failure
@@ -193,6 +220,8 @@ class Scenario : public ::testing::TestWithParam<Row> {
   std::vector<std::pair<std::string, std::string>> env_;
   std::string cwd_ = temp_ + "scenario-cwd\\", opener_, beside_;
   HANDLE held_ = nullptr;
+  size_t heldFiles_ = 0;  // in the work folder when it was taken
+  bool fullDisk_ = false;
   DWORD pressedAt_ = 0;
   loopback::Server server_;
   std::unique_ptr<loopback::ProxySetting> proxy_;
@@ -208,7 +237,6 @@ void Scenario::Do(const Row& row, const std::string& a) {
   const int control = key == "T" ? IDC_TITLE : key == "S" ? IDC_STATUS_TEXT
                       : key == "D" ? IDC_DETAIL_TEXT : IDC_ERROR_TEXT;
   auto percent = [&](int format) { return Percent(Text(IDC_STATUS_TEXT), Str(format)); };
-  std::vector<int> seen;
   HWND box = nullptr;
   if (key == "serve") {  // the loopback web host with these options, as the proxy
     ASSERT_TRUE(server_.Start(e2e::FixtureExe("http_server.exe"), DemoRedist(), text,
@@ -292,12 +320,6 @@ void Scenario::Do(const Row& row, const std::string& a) {
     // Next stays disabled: pressed now it would fail a download still running.
     EXPECT_TRUE(value == "any" || (Visible(IDC_PROGRESS) && pos > 0 && pos <= 100 && !Enabled(IDOK)))
         << pos;
-  } else if (a == "dl-zero") {  // without a length: 0 percent until the unpack
-    ASSERT_TRUE(e2e::WaitFor([&] {
-      if (percent(208) >= 0) seen.push_back(percent(208));
-      return Text(IDC_STATUS_TEXT) == Str(IDS_UNPACKING);
-    }, 60000));
-    EXPECT_TRUE(!seen.empty() && *std::max_element(seen.begin(), seen.end()) == 0);
   } else if (key == "inst") {  // the installer's percentage, or that it reached value
     ASSERT_TRUE(e2e::WaitFor([&] { return value.empty() ? percent(212) >= 0 : percent(212) == id; },
                              60000)) << Text(IDC_STATUS_TEXT);
@@ -306,11 +328,18 @@ void Scenario::Do(const Row& row, const std::string& a) {
     ASSERT_EQ(1u, Fresh().size());
     EXPECT_TRUE(e2e::PathExists(Fresh()[0] + "\\setup.exe"));
     EXPECT_FALSE(e2e::PathExists(Fresh()[0] + "\\dotnetfx.exe"));
-  } else if (a == "hold") {  // the setup program, as a virus scanner does; "release" half a second on
-    held_ = CreateFileA((Fresh().at(0) + "\\setup.exe").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  } else if (key == "hold") {  // a file of the work folder, as a virus scanner does: name, sharing
+    const std::string name = value.substr(0, value.find(':'));
+    held_ = CreateFileA((Fresh().at(0) + "\\" + name).c_str(), GENERIC_READ, std::atoi(value.c_str() + name.size() + 1),
+                        nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, held_);
-  } else if (a == "release") {
+    heldFiles_ = Files(Fresh().at(0) + "\\").size();
+  } else if (a == "release") {  // half a second on
     Sleep(500), CloseHandle(held_), held_ = nullptr;
+  } else if (a == "letgo") {  // after the setup program's end, once a first attempt removed what it could
+    e2e::WaitFor([] { return SetupProgramWindows().empty(); });
+    e2e::WaitFor([&] { return Files(Fresh().at(0) + "\\").size() < heldFiles_; }, 1000);
+    CloseHandle(held_), held_ = nullptr;
   } else if (a == "hidden") {
     EXPECT_TRUE(e2e::WaitFor([&] { return !IsWindowVisible(wizard_); }));
   } else if (a == "stays") {
@@ -335,7 +364,7 @@ void Scenario::Do(const Row& row, const std::string& a) {
       if (bootstrapper_.Started()) box = e2e::FindMessageBox(bootstrapper_.Id());
       return box != nullptr;
     }));
-    EXPECT_EQ(Str(id), e2e::MessageBoxText(box));
+    EXPECT_EQ(Str(id), e2e::ControlText(box, 0xFFFF));  // a message box's text
     if (row.during) row.during(*this, box);
     e2e::Click(box, IDOK);
   } else if (key == "opened") {  // web pages opened so far
@@ -357,6 +386,12 @@ void Scenario::Do(const Row& row, const std::string& a) {
     EXPECT_TRUE(e2e::Process(folder + "control.exe", names).Wait());
     DeleteFileA((folder + "control.exe").c_str());
     for (const std::string& dll : dlls_) EXPECT_TRUE(DeleteFileA((temp_ + dll + ".loaded").c_str())) << dll;
+  } else if (a == "fulldisk" || a == "unfull") {
+    ASSERT_TRUE(LinkLogToFullDisk(fullDisk_ = a == "fulldisk"));
+  } else if (a == "ended") {
+    ASSERT_TRUE(bootstrapper_.Wait(30000)) << "still running after the setup program ended";
+  } else if (a == "esc") {  // the key, to the focused Cancel button
+    PostMessageA(GetDlgItem(wizard_, IDCANCEL), WM_KEYDOWN, VK_ESCAPE, 1);
   } else if (a == "hardlink") {  // the log, as a second name of another file
     ASSERT_TRUE(e2e::WriteFileText(temp_ + "LOG_TARGET", "not a log\r\n") &&
                 CreateHardLinkA(e2e::LogPath().c_str(), (temp_ + "LOG_TARGET").c_str(), nullptr));
@@ -403,7 +438,7 @@ void Scenario::Run(const Row& row) {
   EXPECT_EQ(row.outcome & kSetupRan ? 1 : 0, CountOf(Record("SETUP_RECORD"), "\n"));
   EXPECT_EQ(!(row.outcome & kRedistRan), Record("REDIST_RECORD").empty());
   EXPECT_EQ(!(row.outcome & kInstalled), IsFrameworkMissing());
-  EXPECT_TRUE(Fresh().empty());
+  EXPECT_EQ(!(row.outcome & kKept), Fresh().empty());
   // Nothing lands in the current folder or where an escaping name points.
   EXPECT_EQ(std::vector<std::string>{}, Files(cwd_));
   EXPECT_EQ(std::vector<std::string>{}, Files(TempDir() + "raven-escape-"));
@@ -495,9 +530,9 @@ std::vector<Row> Rows() {
          EXPECT_TRUE(InOrder(t.log_, {installed, "New step reached : 6"}));
          EXPECT_EQ(0u, t.Record("REDIST_RECORD").find(" /q:a /c:\"msiexec /q /a netfx.msi "));
        }},
-      {"DownloadWithoutLengthShowsZeroPercent", "download",
+      {"DownloadWithoutLength", "download",
        "serve:--mode_slow-nolength_--piece_16384_--pause_40 env:RAVEN_REDIST_DELAY_MS=1000 "
-       "env:RAVEN_SETUP_AUTOCLOSE=1000 " + licence + "dl-zero",
+       "env:RAVEN_SETUP_AUTOCLOSE=1000 " + licence + "dl:any",
        {kGot, installed}, {}, kAsked | kSetupRan | kRedistRan | kInstalled, nullptr, nullptr},
       // A body longer than announced: the file stops at the length and matches its pin.
       {"OverlongBodyStopsAtItsLength", "download",
@@ -583,7 +618,7 @@ std::vector<Row> Rows() {
                                                         CountOf(t.log_, "<end ")));
        }},
       // A scanner holds the new program as it is started (status 214).
-      {"SetupProgramHeldForAMomentStillStarts", "launch", "fw start hold next S:214 release started close",
+      {"SetupProgramHeldForAMomentStillStarts", "launch", "fw start hold:setup.exe:0 next S:214 release started close",
        {">Installation process successfully started<", "Temp folder successfully deleted"}, {},
        kSetupRan | kInstalled, nullptr, nullptr},
       // Next reaches step 5 within its click: the Cancel posted behind it
@@ -591,6 +626,20 @@ std::vector<Row> Rows() {
       {"CancelWhilePreparingStartsNothing", "launch", "fw start next cancel",
        {"New step reached : 5", "Deleting temp folder", "Temp folder successfully deleted", "<end "},
        {"Seeking next step for step 5", ">Creating process<"}, kInstalled, nullptr, nullptr},
+      // A file in the work folder held as the setup program ends: let go within
+      // the retries, the folder goes (with delete sharing the file is only marked
+      // and the removal fails until it goes); held on, the failure is logged with
+      // the Windows code of what happened and its text.
+      {"HeldFileLetGoWithinTheRetries", "launch", "fw launch:/update setup hold:readme.txt:1 close letgo",
+       {"Deleting temp folder", "Temp folder successfully deleted"}, {}, kSetupRan | kInstalled, nullptr, nullptr},
+      {"HeldFileMarkedForDeletionLetGo", "launch", "fw launch:/update setup hold:readme.txt:5 close letgo",
+       {"Deleting temp folder", "Temp folder successfully deleted"}, {}, kSetupRan | kInstalled, nullptr, nullptr},
+      {"HeldFileHeldOnIsReported", "launch", "fw launch:/update setup hold:readme.txt:1 close ended", {"Deleting temp folder"},
+       {"successfully deleted"}, kSetupRan | kInstalled | kErrors | kKept, nullptr, [](Scenario& t, HWND) {
+         char text[512] = {};
+         FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ERROR_SHARING_VIOLATION, 0, text, sizeof text, nullptr);
+         EXPECT_EQ(1, CountOf(t.log_, "<exception status=\"32\" message=\"" + std::string(text, std::strcspn(text, "\r\n")) + "\r"));
+       }},
       // A temporary folder on no local fixed drive (a network path here; a volume
       // without access rights goes the same way): the Windows folder's Temp serves.
       {"TempWhereRightsMeanNothingGivesWayToTheWindowsTemp", "launch", "fw env:TMP=\\\\ravenstock.invalid\\share "
@@ -600,6 +649,16 @@ std::vector<Row> Rows() {
          const std::string temp = std::string(w, GetSystemWindowsDirectoryA(w, MAX_PATH)) + "\\Temp\\Rav", s = t.Record("SETUP_RECORD");
          EXPECT_EQ(0, StrCmpNIA(s.c_str() + s.find('\t') + 1, temp.c_str(), temp.size())) << s;
        }},
+      // A log every write to which fails (from the first record, or from the
+      // wizard's first page): the run still ends by itself. While the setup
+      // program runs, Escape is Cancel.
+      {"UpdateRunEndsWhenTheLogCannotBeWritten", "launch", "fw env:RAVEN_SETUP_AUTOCLOSE=0 fulldisk launch:/update "
+       "ended unfull", {}, {}, kSetupRan | kInstalled | kNoLog, nullptr, nullptr},
+      {"WizardRunEndsWhenTheLogCannotBeWritten", "launch", "fw env:RAVEN_SETUP_AUTOCLOSE=0 start fulldisk next ended "
+       "unfull", {}, {}, kSetupRan | kInstalled | kNoLog, nullptr, nullptr},
+      // The folder of the program still running stays, as the log says.
+      {"EscapeIsTakenWhileTheSetupProgramRuns", "launch", "fw start next setup esc ended", {"Deleting temp folder",
+       "An error occured while deleting temp folder", "<end "}, {}, kSetupRan | kInstalled | kErrors | kKept, nullptr, nullptr},
       // The log a second name of another file: nothing is written through it.
       {"LogWithASecondNameIsNotWrittenThrough", "launch", "fw hardlink launch:/update setup close",
        {"not a log\r\n"}, {"<"}, kSetupRan | kInstalled, nullptr, nullptr},
@@ -700,61 +759,13 @@ std::vector<Row> Rows() {
 INSTANTIATE_TEST_SUITE_P(E2e, Scenario, ::testing::ValuesIn(Rows()),
                          [](const ::testing::TestParamInfo<Row>& info) { return info.param.name; });
 
-// Where runs go wrong around the exe, or others set traps. Run elevated,
-// nothing it loads, unpacks into, runs or appends to may be someone else's;
-// a log it cannot write, a held file or no web page program must not stop it.
 using namespace e2e;
 
-const std::string kNine = "controls for step 9<", kTen = "controls for step 10<";
-// Wine starts the desktop's explorer, which opens web pages for the shell,
-// as a child of the first program that needs the desktop, with that
-// program's environment: this one, before any test changes its TEMP.
+// Wine starts the desktop's explorer (it opens web pages for the shell) with the environment
+// of the first program that needs the desktop: this one, before any test changes its TEMP.
 const HWND kDesktop = GetDesktopWindow();
 
-// Runs a host shell script (Wine scans a folder for every name made or
-// removed in it: 65,535 Windows calls take minutes, the shell seconds) and
-// waits for done(), as the shell cannot be waited for. Names in the script
-// are Unix ones: Unix(path).
-std::string Unix(const std::string& path) {
-  auto unixName = reinterpret_cast<char*(CDECL*)(LPCWSTR)>(reinterpret_cast<void (*)()>(
-      GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-  if (unixName == nullptr) return "";
-  char* name = unixName(std::wstring(path.begin(), path.end()).c_str());
-  const std::string result = name != nullptr ? name : "";
-  HeapFree(GetProcessHeap(), 0, name);
-  return "'" + result + "'";
-}
-bool HostShell(const std::string& script, const std::function<bool()>& done) {
-  Process(std::string("/bin/sh"), "-c \"" + script + "\"");  // Wine reports no start of it
-  return WaitFor(done, 60000);
-}
-
-// The log as a link to /dev/full (it opens, and every flush fails as on a
-// full disk; Wine cannot read the attributes of such a link), or no log.
-bool LinkLogToFullDisk(bool link = true) {
-  const DWORD error = link ? ERROR_INVALID_PARAMETER : ERROR_FILE_NOT_FOUND;
-  return HostShell((link ? "ln -sf /dev/full " : "rm -f ") + Unix(LogPath()), [=] {
-    return GetFileAttributesA(LogPath().c_str()) == INVALID_FILE_ATTRIBUTES && GetLastError() == error;
-  });
-}
-
-class Guard : public Scenario {
- protected:
-  void SetUp() override { Scenario::SetUp(); SetEnv("RAVEN_SETUP_AUTOCLOSE", "300"); }
-  void TearDown() override { Scenario::TearDown(); LinkLogToFullDisk(false); }
-  void Serve(const std::string& options) {  // the old proxy setting goes before the new one
-    proxy_.reset();
-    Do(Row(), "serve:" + options);
-  }
-  int SetupRuns() const { return CountOf(Record("SETUP_RECORD"), "\r\n"); }
-  // The wizard's window, or null in update mode. A run still going from
-  // before (a failed wait) ends first, with all it started.
-  HWND Start(const std::string& variant, const std::string& arguments = "") {
-    bootstrapper_.Kill();
-    bootstrapper_ = Process(exe_ = VariantExe(variant), arguments);
-    return arguments.empty() ? WaitForWizard(bootstrapper_.Id()) : nullptr;
-  }
-};
+using Guard = Scenario;  // its tests drive the exe themselves, with the same set-up and clean-up
 
 std::string Dacl(const std::string& folder) {
   PSECURITY_DESCRIPTOR sd = nullptr;
@@ -844,7 +855,8 @@ TEST_F(Guard, StalledDownloadFailsWithinTheTimeOutOrIsCancelled) {
     DeleteLog();
     CSessionLog log("Ravenstock", "BootStrap");
     QuietOwner owner(&log);
-    Serve(std::string("--mode_") + c.mode);
+    proxy_.reset();  // the old proxy setting goes before the new one
+    Do(Row(), std::string("serve:--mode_") + c.mode);
     DownloadParams params;
     params.host = "downloads.ravenstock.invalid";
     params.objectPath = "/downloads/framework.net.1.1.exe";
@@ -865,71 +877,13 @@ TEST_F(Guard, StalledDownloadFailsWithinTheTimeOutOrIsCancelled) {
   }
 }
 
-TEST_F(Guard, RunsEndByThemselvesWhenTheLogCannotBeWritten) {
-  SetFrameworkInstalled(true);
-  SetEnv("RAVEN_SETUP_AUTOCLOSE", "0");
-  for (const std::string arguments : {"/update", ""}) {
-    SCOPED_TRACE(arguments);
-    DeleteFileA((TempDir() + "SETUP_RECORD").c_str());
-    if (!arguments.empty()) { ASSERT_TRUE(LinkLogToFullDisk()); }  // from the first record
-    HWND wizard = Start("launch", arguments);
-    if (arguments.empty()) {  // from the wizard's first page
-      ASSERT_TRUE(LinkLogToFullDisk());
-      Click(wizard, IDOK);
-    }
-    ASSERT_TRUE(WaitFor([&] { return SetupRuns() > 0; })) << "setup program not run";
-    EXPECT_TRUE(bootstrapper_.Wait(30000)) << "still running after the setup program ended";
-    EXPECT_EQ(1, SetupRuns());
-    EXPECT_TRUE(Fresh().empty());
-    LinkLogToFullDisk(false);
-  }
-}
-
-// A file in the work folder held as the setup program ends: let go within
-// the retries, the folder goes (with delete sharing the file is only marked
-// and the removal fails until it goes); held on, the failure is logged with
-// the Windows code of what happened and its text.
-TEST_F(Guard, AFileHeldInTheWorkFolderIsWaitedForOrReportedAsItIs) {
-  SetFrameworkInstalled(true);
-  SetEnv("RAVEN_SETUP_AUTOCLOSE", "");
-  char text[512] = {};
-  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ERROR_SHARING_VIOLATION, 0, text, sizeof text, nullptr);
-  const std::string violation = "<exception status=\"32\" message=\"" + std::string(text, std::strcspn(text, "\r\n")) + "\r";
-  for (DWORD share : std::initializer_list<DWORD>{FILE_SHARE_READ, FILE_SHARE_DELETE, 0}) {
-    SCOPED_TRACE(share);
-    DeleteLog();
-    before_ = WorkFolders();
-    Start("launch", "/update");
-    ASSERT_TRUE(WaitFor([] { return !SetupProgramWindows().empty(); }));
-    const std::string folder = Fresh().at(0);
-    HANDLE held = CreateFileA((folder + "\\readme.txt").c_str(), GENERIC_READ, share | FILE_SHARE_READ,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, held);
-    DWORD id = 0;
-    GetWindowThreadProcessId(SetupProgramWindows()[0], &id);
-    HANDLE setup = OpenProcess(SYNCHRONIZE, FALSE, id);
-    const size_t files = Files(folder + "\\").size();
-    PostMessageA(SetupProgramWindows()[0], WM_CLOSE, 0, 0);
-    // Let go after a first attempt has removed what it could, inside the retries.
-    if (share != 0 && WaitForSingleObject(setup, 20000) == WAIT_OBJECT_0)
-      WaitFor([&] { return Files(folder + "\\").size() < files; }, 1000);
-    if (share != 0) CloseHandle(held);
-    CloseHandle(setup);
-    EXPECT_TRUE(bootstrapper_.Wait(20000));
-    if (share == 0) CloseHandle(held);
-    const std::string log = ReadLog();
-    EXPECT_EQ(share != 0, InOrder(log, {"Deleting", "Temp folder successfully deleted"})) << log;
-    EXPECT_EQ(share != 0, !PathExists(folder));
-    EXPECT_EQ(share == 0, log.find(violation) != std::string::npos) << log;
-  }
-}
-
 // At 120 and 144 DPI (Wine's LogPixels) the picture spans the dialog's height and its band to the text column (7 of the
 // title's 198 units before it); at 96, last as the prefix's own, the bitmap as it is. Screenshots beside the test logs.
 TEST_F(Guard, PictureFillsItsBandAtEveryDpi) {
   for (DWORD dpi : {120, 144, 96}) {
     ASSERT_EQ(0, SHSetValueA(HKEY_CURRENT_USER, "Control Panel\\Desktop", "LogPixels", REG_DWORD, &dpi, 4));
-    HWND w = Start("wizard");
+    bootstrapper_ = Process(exe_ = VariantExe("wizard"), "");
+    HWND w = WaitForWizard(bootstrapper_.Id());
     RECT client = {}, picture = {}, title = {};  // filled below
     GetClientRect(w, &client), GetWindowRect(GetDlgItem(w, -1), &picture), GetWindowRect(GetDlgItem(w, IDC_TITLE), &title);
     EXPECT_TRUE(dpi == 96 ? picture.right - picture.left == 165 && picture.bottom - picture.top == 312
@@ -939,17 +893,6 @@ TEST_F(Guard, PictureFillsItsBandAtEveryDpi) {
     Screenshot(BuildDir() + "\\test-logs\\wizard-" + std::to_string(dpi) + "dpi.bmp", w);
     Click(w, IDCANCEL), bootstrapper_.Wait();
   }
-}
-
-// While the setup program runs, Escape is Cancel.
-TEST_F(Guard, EscapeIsTakenWhileTheSetupProgramRuns) {
-  SetEnv("RAVEN_SETUP_AUTOCLOSE", "");
-  SetFrameworkInstalled(true);
-  HWND wizard = Start("launch");
-  Click(wizard, IDOK);
-  ASSERT_TRUE(WaitFor([] { return !SetupProgramWindows().empty(); }));
-  PostMessageA(GetDlgItem(wizard, IDCANCEL), WM_KEYDOWN, VK_ESCAPE, 1);
-  EXPECT_TRUE(bootstrapper_.Wait(30000)) << "Escape not taken while the setup program ran";
 }
 
 // Both marks, or the framework is missing: the value alone, the folder

@@ -6,6 +6,7 @@
 #include <tlhelp32.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <cstring>
 #include <utility>
 
@@ -124,8 +125,6 @@ HWND FindMessageBox(DWORD pid, HWND owner) {
   return nullptr;
 }
 
-std::string MessageBoxText(HWND box) { return ControlText(box, 0xFFFF); }
-
 std::string ControlText(HWND dialog, int id) {
   HWND c = GetDlgItem(dialog, id);
   DWORD_PTR len = 0, got = 0;
@@ -160,39 +159,27 @@ std::string LogPath() {
   return std::string(dir) + "\\Ravenstock_Setup.log.tmp";
 }
 
-bool TryReadFile(const std::string& path, std::string* text, DWORD timeoutMs) {
+std::string ReadFileText(const std::string& path) {
   HANDLE h = INVALID_HANDLE_VALUE;
   // Writers hold their files without sharing only for the moment of a
   // write: wait that moment out.
   WaitFor([&] {
-    h = CreateFileA(path.c_str(), GENERIC_READ,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     return h != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION;
-  }, timeoutMs);
-  text->clear();
-  if (h == INVALID_HANDLE_VALUE) return false;
+  }, 10000);
+  std::string text;
   char buffer[65536];
   DWORD got = 0;
-  while (::ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0) text->append(buffer, got);
-  CloseHandle(h);
-  return true;
-}
-
-std::string ReadFileText(const std::string& path) {
-  std::string text;
-  return TryReadFile(path, &text), text;
+  while (h != INVALID_HANDLE_VALUE && ::ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0)
+    text.append(buffer, got);
+  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  return text;
 }
 
 bool WriteFileText(const std::string& path, const std::string& data) {
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  DWORD written = 0;
-  const bool ok = h != INVALID_HANDLE_VALUE &&
-                  ::WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &written, nullptr) &&
-                  written == data.size();
-  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-  return ok;
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  return bool(file << data) && bool(file.flush());
 }
 
 bool PathExists(const std::string& path) {

@@ -42,16 +42,14 @@ class Process {  // UTF-8; commandTail follows the quoted program path after one
 HWND FindTopWindow(DWORD pid, const char* title, bool visibleOnly = true);
 HWND WaitForWizard(DWORD pid, DWORD timeoutMs = 30000);
 HWND FindMessageBox(DWORD pid, HWND owner = nullptr);  // owned by owner, or any of pid's
-std::string MessageBoxText(HWND box);
 std::string ControlText(HWND dialog, int id);
 bool ControlVisible(HWND dialog, int id);
 bool ControlEnabled(HWND dialog, int id);
 bool ButtonChecked(HWND dialog, int id);
 void Click(HWND dialog, int id);  // posted: a sent one would block on a box it opens
 
-// The session log. The program holds it without sharing for each record
-// and drops the record when someone else holds it: read it once the
-// program has ended, never to wait for something (reads retry).
+// The session log, whose records the program drops while someone else holds
+// it: read it once the program has ended, never to wait for something.
 std::string LogPath();
 std::string ReadLog();
 void DeleteLog();
@@ -60,10 +58,9 @@ bool InOrder(const std::string& text, const std::vector<std::string>& needles);
 
 void SetFrameworkInstalled(bool installed);  // its registry value and folder
 
-// Reads a file another process may hold without sharing, retrying for up to
-// timeoutMs. False when missing (or still locked); an empty file is "", true.
-bool TryReadFile(const std::string& path, std::string* text, DWORD timeoutMs = 10000);
-std::string ReadFileText(const std::string& path);  // "" when missing
+// A file another process may hold without sharing (waited for up to 10 s);
+// "" when missing.
+std::string ReadFileText(const std::string& path);
 bool WriteFileText(const std::string& path, const std::string& data);
 bool PathExists(const std::string& path);
 void RemoveTree(const std::string& folder);  // and all below it, quietly
