@@ -425,6 +425,8 @@ void Scenario::Run(const Row& row) {
   ASSERT_TRUE(bootstrapper_.Wait(120000) ||
               WaitForSingleObject(user_.hProcess, 120000) == WAIT_OBJECT_0) << "still running";
 
+  // The program sets no exit code of its own: every run ends with 0, whatever its course.
+  EXPECT_TRUE(!bootstrapper_.Started() || bootstrapper_.ExitCode() == 0) << bootstrapper_.ExitCode();
   log_ = e2e::ReadLog();
   EXPECT_TRUE(InOrder(log_, row.log)) << log_;
   // The first record was stamped while the run went on.
@@ -500,8 +502,7 @@ std::vector<Row> Rows() {
       {"ForeignWorkerMessagesChangeNothing", "wizard", "start post:103 post:106 post:100 "
        "post:101 next S:205 cancel", {"Seeking next step for step 0", "New step reached : 1", "<end "},
        {"New step reached : 2", "Seeking next step for step 1"}, 0, nullptr, nullptr},
-      {"LicenceAfterOneSecondGatesNext", "wizard",
-       "start next licence after:700 x accept enabled decline disabled cancel",
+      {"LicenceAfterOneSecondGatesNext", "wizard", "start next licence after:700 x accept enabled decline disabled cancel",
        {"New step reached : 2"}, {}, 0, LicencePage, nullptr},
       {"RefusedDownloadLeadsToTheManualInstallation", "wizard",
        "refused env:RAVEN_SETUP_AUTOCLOSE=1500 opener " + licence + "T:218 E:216 next "
@@ -535,17 +536,14 @@ std::vector<Row> Rows() {
        "env:RAVEN_SETUP_AUTOCLOSE=1000 " + licence + "dl:any",
        {kGot, installed}, {}, kAsked | kSetupRan | kRedistRan | kInstalled, nullptr, nullptr},
       // A body longer than announced: the file stops at the length and matches its pin.
-      {"OverlongBodyStopsAtItsLength", "download",
-       "serve:--mode_overlong env:RAVEN_SETUP_AUTOCLOSE=1000 " + licence, {kGot, installed}, {},
-       kAsked | kSetupRan | kRedistRan | kInstalled, nullptr, nullptr},
+      {"OverlongBodyStopsAtItsLength", "download", "serve:--mode_overlong env:RAVEN_SETUP_AUTOCLOSE=1000 " + licence,
+       {kGot, installed}, {}, kAsked | kSetupRan | kRedistRan | kInstalled, nullptr, nullptr},
       // The wizard ends once the worker has seen the flag and closed its file.
-      {"CancelDuringTheDownload", "download",
-       "serve:--mode_slow_--piece_4096_--pause_200 " + licence + "dl:any cancel",
+      {"CancelDuringTheDownload", "download", "serve:--mode_slow_--piece_4096_--pause_200 " + licence + "dl:any cancel",
        {"Downloading resource", kGot, "Temp folder successfully deleted"},
        {"New step reached : 4", "New step reached : 9"}, kAsked, nullptr, nullptr},
       {"RedistributableBesideFailsToUnpack", "download-beside",
-       "serve:--mode_ok env:RAVEN_REDIST_EXIT=1 beside:redist " + licence + "T:218 E:220 enabled "
-       "cancel",
+       "serve:--mode_ok env:RAVEN_REDIST_EXIT=1 beside:redist " + licence + "T:218 E:220 enabled cancel",
        {"New step reached : 2", "New step reached : 4", "Unpacking .net setup",
         ".net setup unpacked", "Terminating .net installation thread"},
        {"New step reached : 3", "download thread", ">Installing .net<"},
@@ -576,8 +574,7 @@ std::vector<Row> Rows() {
       // redistributable whole; the package installs from there.
       {"BlankInTheTemporaryPathReachesTheRedistributableWhole", "install",
        "blank env:RAVEN_SETUP_AUTOCLOSE=1000 beside:redist " + licence + "setup",
-       {installed, "Temp folder successfully deleted"}, {}, kRedistRan | kInstalled | kSetupRan,
-       nullptr,
+       {installed, "Temp folder successfully deleted"}, {}, kRedistRan | kInstalled | kSetupRan, nullptr,
        [](Scenario& t, HWND) {
          EXPECT_NE(std::string::npos, t.Record("REDIST_RECORD").find(
              "TARGETDIR=\"\"" + t.temp_ + "scenario-cwd\\with blank\\Rav")) << t.Record("REDIST_RECORD");
@@ -602,8 +599,7 @@ std::vector<Row> Rows() {
        {">Installing .net<", "Error while installing .net", "status=\"3010\"", step10},
        {installed}, kRedistRan | kErrors, nullptr, nullptr},
       {"HandsOverToTheSetupProgramAndCleansUp", "launch",
-       "fw start:alpha_beta S:204 next S:213 T:203 disabled S:214 after:950 started hidden stays "
-       "close",
+       "fw start:alpha_beta S:204 next S:213 T:203 disabled S:214 after:950 started hidden stays close",
        {"<begin ", "Creating temp folder", "Temp folder successfully created",
         "Extracting resources in ", "Creating file : ", "Resources extracted",
         "New step reached : 5", "Seeking next step for step 5",
@@ -614,8 +610,7 @@ std::vector<Row> Rows() {
        {}, kSetupRan | kInstalled, nullptr,
        [](Scenario& t, HWND) {
          EXPECT_EQ(" alpha beta", t.setupCommand_);
-         EXPECT_EQ(std::make_pair(2, 2), std::make_pair(CountOf(t.log_, "<begin "),
-                                                        CountOf(t.log_, "<end ")));
+         EXPECT_EQ(std::make_pair(2, 2), std::make_pair(CountOf(t.log_, "<begin "), CountOf(t.log_, "<end ")));
        }},
       // A scanner holds the new program as it is started (status 214).
       {"SetupProgramHeldForAMomentStillStarts", "launch", "fw start hold:setup.exe:0 next S:214 release started close",
@@ -664,18 +659,15 @@ std::vector<Row> Rows() {
        {"not a log\r\n"}, {"<"}, kSetupRan | kInstalled, nullptr, nullptr},
       // An old Windows; a user without administrator rights, whose elevation
       // under Wine yields none. A copy of the exe tells its processes apart.
-      {"OldWindowsGetsOnlyTheMessageAndNoLog", "plain", "copy ver:nt40 launch box:200", {}, {},
-       kNoLog,
+      {"OldWindowsGetsOnlyTheMessageAndNoLog", "plain", "copy ver:nt40 launch box:200", {}, {}, kNoLog,
        [](Scenario& t, HWND box) {  // no application name yet: the box has the exe's own
          char caption[64] = {};
          GetWindowTextA(box, caption, sizeof caption);
          EXPECT_EQ(t.copy_.substr(0, t.copy_.size() - 4), caption);
          EXPECT_EQ(nullptr, e2e::FindTopWindow(t.bootstrapper_.Id(), "Ravenstock Setup"));
-       },
-       nullptr},
+       }, nullptr},
       // The relaunched copy knows itself by its arguments' marker; the first waits.
-      {"NonAdministratorRelaunchesOnceAndTheUnelevatedCopyStops", "plain", "copy user:a_b box:202",
-       {}, {}, kNoLog,
+      {"NonAdministratorRelaunchesOnceAndTheUnelevatedCopyStops", "plain", "copy user:a_b box:202", {}, {}, kNoLog,
        [](Scenario& t, HWND) {
          const std::map<DWORD, DWORD> copies = t.Copies();
          ASSERT_EQ(2u, copies.size());
@@ -684,8 +676,7 @@ std::vector<Row> Rows() {
                      c.second);
          EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(t.user_.hProcess, 0));
          EXPECT_EQ(nullptr, e2e::FindMessageBox(t.user_.dwProcessId));
-       },
-       nullptr},
+       }, nullptr},
       // Names the code page cannot write: the relaunch finds the copy; updates unpack into TEMP's short form.
       {"RelaunchFromAFolderTheCodePageCannotWrite", "plain", "copy cyrillic user: box:202", {}, {}, kNoLog, nullptr, nullptr},
       {"UpdateWithATempTheCodePageCannotWrite", "launch", "fw copy cyrillic launch:/update setup close",
@@ -703,8 +694,7 @@ std::vector<Row> Rows() {
        {}, 0, PayloadLanded, PayloadLogged},
   };
   // Windows 98 is refused as NT 4.0 is.
-  rows.push_back({"Windows98GetsOnlyTheMessage", "plain", "copy ver:win98 launch box:200", {}, {},
-                  kNoLog, nullptr, nullptr});
+  rows.push_back({"Windows98GetsOnlyTheMessage", "plain", "copy ver:win98 launch box:200", {}, {}, kNoLog, nullptr, nullptr});
   // Windows 2000 and XP run; the update switch in either form and any case.
   for (std::string run : {"win2k /UPDATE", "winxp -update"})
     rows.push_back({"RunsOn_" + run.substr(0, 5), "launch",
@@ -747,8 +737,7 @@ std::vector<Row> Rows() {
     if (line.compare(0, 7, "broken-") != 0) continue;
     std::string variant = line.substr(0, line.find(' ')), name = "BrokenArchive";
     for (char c : variant.substr(7)) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-    rows.push_back({name, variant, "launch box:201",
-                    {"section=\"ResourceManager\">Resource File Format is invalid<"},
+    rows.push_back({name, variant, "launch box:201", {"section=\"ResourceManager\">Resource File Format is invalid<"},
                     {"Creating file : "}, kErrors,
                     [](Scenario& t, HWND) { EXPECT_TRUE(t.Fresh().empty()); },
                     [](Scenario& t, HWND) { EXPECT_EQ(1, CountOf(t.log_, "is invalid<")); }});

@@ -66,6 +66,11 @@ bool Process::Wait(DWORD timeoutMs) {
   return process_ != nullptr && WaitForSingleObject(process_, timeoutMs) == WAIT_OBJECT_0;
 }
 
+DWORD Process::ExitCode() const {
+  DWORD code = STILL_ACTIVE;
+  return process_ != nullptr && GetExitCodeProcess(process_, &code) ? code : STILL_ACTIVE;
+}
+
 // Wine starts its own services (the desktop's explorer, plugplay, ...) on
 // demand as children of the program that first needed them: those stay.
 bool SystemProgram(const char* name) {

@@ -31,6 +31,7 @@ class Process {  // UTF-8; commandTail follows the quoted program path after one
   bool Started() const { return process_ != nullptr; }
   DWORD Id() const { return pid_; }
   bool Wait(DWORD timeoutMs = 30000);  // true when it ended in time
+  DWORD ExitCode() const;  // STILL_ACTIVE while it runs
   void Kill();  // it and every process it started, and theirs
 
  private:
