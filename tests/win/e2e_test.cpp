@@ -672,8 +672,7 @@ std::vector<Row> Rows() {
          const std::map<DWORD, DWORD> copies = t.Copies();
          ASSERT_EQ(2u, copies.size());
          for (const auto& c : copies)
-           EXPECT_EQ(c.first == t.user_.dwProcessId ? GetCurrentProcessId() : t.user_.dwProcessId,
-                     c.second);
+           EXPECT_EQ(c.first == t.user_.dwProcessId ? GetCurrentProcessId() : t.user_.dwProcessId, c.second);
          EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(t.user_.hProcess, 0));
          EXPECT_EQ(nullptr, e2e::FindMessageBox(t.user_.dwProcessId));
        }, nullptr},

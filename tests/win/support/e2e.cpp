@@ -118,13 +118,12 @@ HWND WaitForWizard(DWORD pid, DWORD timeoutMs) {
   return w;
 }
 
-HWND FindMessageBox(DWORD pid, HWND owner) {
+HWND FindMessageBox(DWORD pid) {
   // The wizard is a #32770 too: a message box is the one with static 65535.
   for (HWND h = nullptr; (h = FindWindowExA(nullptr, h, "#32770", nullptr)) != nullptr;) {
     DWORD p = 0;
     GetWindowThreadProcessId(h, &p);
-    if ((pid == 0 || p == pid) && (owner == nullptr || GetWindow(h, GW_OWNER) == owner) &&
-        IsWindowVisible(h) && GetDlgItem(h, 0xFFFF) != nullptr)
+    if ((pid == 0 || p == pid) && IsWindowVisible(h) && GetDlgItem(h, 0xFFFF) != nullptr)
       return h;
   }
   return nullptr;
