@@ -239,8 +239,7 @@ void Scenario::Do(const Row& row, const std::string& a) {
   auto percent = [&](int format) { return Percent(Text(IDC_STATUS_TEXT), Str(format)); };
   HWND box = nullptr;
   if (key == "serve") {  // the loopback web host with these options, as the proxy
-    ASSERT_TRUE(server_.Start(e2e::FixtureExe("http_server.exe"), DemoRedist(), text,
-                              TempDir() + "loopback-"));
+    ASSERT_TRUE(server_.Start(e2e::FixtureExe("http_server.exe"), DemoRedist(), text, TempDir() + "loopback-"));
     proxy_.reset(new loopback::ProxySetting(server_.Port()));
   } else if (a == "refused") {  // a proxy where nothing listens
     proxy_.reset(new loopback::ProxySetting(1));
@@ -392,6 +391,11 @@ void Scenario::Do(const Row& row, const std::string& a) {
     ASSERT_TRUE(bootstrapper_.Wait(30000)) << "still running after the setup program ended";
   } else if (a == "esc") {  // the key, to the focused Cancel button
     PostMessageA(GetDlgItem(wizard_, IDCANCEL), WM_KEYDOWN, VK_ESCAPE, 1);
+  } else if (key == "cmd") {  // a button's command as Enter (1) or Escape (2) gives it, enabled or not; taken now
+    SendMessageTimeoutA(wizard_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(wizard_, id)),
+                        SMTO_ABORTIFHUNG, 5000, nullptr);
+  } else if (key == "cancel-off" || key == "cancel-on") {
+    EnableWindow(GetDlgItem(wizard_, IDCANCEL), key == "cancel-on");
   } else if (a == "hardlink") {  // the log, as a second name of another file
     ASSERT_TRUE(e2e::WriteFileText(temp_ + "LOG_TARGET", "not a log\r\n") &&
                 CreateHardLinkA(e2e::LogPath().c_str(), (temp_ + "LOG_TARGET").c_str(), nullptr));
@@ -435,8 +439,7 @@ void Scenario::Run(const Row& row) {
   EXPECT_TRUE(at == log_.npos || (from <= stamp && stamp <= to)) << from << " " << stamp << " " << to;
   for (const std::string& never : row.absent) EXPECT_EQ(0, CountOf(log_, never)) << never;
   EXPECT_TRUE((row.outcome & kErrors) || log_.find("<error ") == std::string::npos) << log_;
-  EXPECT_TRUE(!(row.outcome & (kAsked | kUnasked)) ||
-              server_.RequestLog() == (row.outcome & kAsked ? kRequest : ""));
+  EXPECT_TRUE(!(row.outcome & (kAsked | kUnasked)) || server_.RequestLog() == (row.outcome & kAsked ? kRequest : ""));
   EXPECT_EQ(row.outcome & kSetupRan ? 1 : 0, CountOf(Record("SETUP_RECORD"), "\n"));
   EXPECT_EQ(!(row.outcome & kRedistRan), Record("REDIST_RECORD").empty());
   EXPECT_EQ(!(row.outcome & kInstalled), IsFrameworkMissing());
@@ -495,15 +498,17 @@ std::vector<Row> Rows() {
       {"WelcomePageThenCancel", "wizard", "start T:203 S:204 D: cancel",
        {"<begin ", frame, "Updating controls for step 0", "Controls updated", "<end ", frame},
        {"Seeking next step"}, 0, nullptr, nullptr},
-      {"CancelWhileFrameworkRequired", "wizard", "start next S:205 disabled cancel", {"<end "},
+      // Escape's command is refused while Cancel is disabled (as the installer may ask).
+      {"CancelWhileFrameworkRequired", "wizard", "start cancel-off cmd:2 cancel-on next S:205 disabled cancel", {"<end "},
        {"New step reached : 2"}, 0, nullptr, nullptr},
       // Worker messages while no worker runs (cancelled, install and setup ended,
       // download ended) change nothing: Next, posted behind them, moves on.
       {"ForeignWorkerMessagesChangeNothing", "wizard", "start post:103 post:106 post:100 "
        "post:101 next S:205 cancel", {"Seeking next step for step 0", "New step reached : 1", "<end "},
        {"New step reached : 2", "Seeking next step for step 1"}, 0, nullptr, nullptr},
-      {"LicenceAfterOneSecondGatesNext", "wizard", "start next licence after:700 x accept enabled decline disabled cancel",
-       {"New step reached : 2"}, {}, 0, LicencePage, nullptr},
+      // Enter is Next, and is refused with it.
+      {"LicenceAfterOneSecondGatesNext", "wizard", "start next licence after:700 x accept enabled decline disabled cmd:1 "
+       "cancel", {"New step reached : 2"}, {"Seeking next step for step 2"}, 0, LicencePage, nullptr},
       {"RefusedDownloadLeadsToTheManualInstallation", "wizard",
        "refused env:RAVEN_SETUP_AUTOCLOSE=1500 opener " + licence + "T:218 E:216 next "
        "T:Continue_Installation E:219 opened:1 x next opened:2 fw next setup disabled",
@@ -511,8 +516,7 @@ std::vector<Row> Rows() {
        {}, kSetupRan | kInstalled | kErrors,
        [](Scenario& t, HWND) {  // by the desktop shell: Wine's tokens are split, as Vista's
          EXPECT_EQ(0u, t.Record("RECORDER_FILE").find("[shell] \"" + e2e::FixtureExe("recorder.exe") + "\" " + t.Str(304) + "\r\n"));
-       },
-       [](Scenario& t, HWND) { EXPECT_EQ(1, CountOf(t.log_, "Starting installation thread")); }},
+       }, [](Scenario& t, HWND) { EXPECT_EQ(1, CountOf(t.log_, "Starting installation thread")); }},
       // The install's end makes no step change of its own: only the layout.
       {"RedistributableThatIsNoProgram", "wizard-install",
        "beside:text " + licence + "T:218 E:220 cancel", {step10}, {"New step reached : 10"},
@@ -523,8 +527,7 @@ std::vector<Row> Rows() {
        "D:207 dl S:209 D:210 disabled inst inst:100",
        {"Starting .net installation thread", ".net installation process successfully started",
         "Unpacking .net setup", ".net setup unpacked", ">Installing .net<", installed,
-        "Terminating .net installation thread"},
-       {}, kAsked | kSetupRan | kRedistRan | kInstalled, nullptr,
+        "Terminating .net installation thread"}, {}, kAsked | kSetupRan | kRedistRan | kInstalled, nullptr,
        [=](Scenario& t, HWND) {  // the two workers' last records may interleave
          EXPECT_TRUE(InOrder(t.log_, {"Downloading resource", kGot, "New step reached : 4",
                                       "Terminating .net download"}));
@@ -568,8 +571,7 @@ std::vector<Row> Rows() {
       {"CancelDuringTheInstallation", "install", "env:RAVEN_REDIST_PACKAGE=cancel "
        "env:RAVEN_PACKAGE_PAUSE_MS=3000 beside:redist " + licence + "inst cancel",
        {">Installing .net<", "Error while installing .net", "status=\"1602\"",
-        "Terminating .net installation thread"},
-       {installed, step10}, kRedistRan | kErrors, nullptr, nullptr},
+        "Terminating .net installation thread"}, {installed, step10}, kRedistRan | kErrors, nullptr, nullptr},
       // The unpack folder, under a temporary path with a blank, reaches the
       // redistributable whole; the package installs from there.
       {"BlankInTheTemporaryPathReachesTheRedistributableWhole", "install",
@@ -606,8 +608,7 @@ std::vector<Row> Rows() {
         "Starting installation thread for : ", "command line :  alpha beta<", ">Creating process<",
         "<end ", ">Installation process successfully started<", "<begin ",
         ">Installation terminated<", "Seeking next step for step 6", "Deleting temp folder",
-        "Temp folder successfully deleted", "<end "},
-       {}, kSetupRan | kInstalled, nullptr,
+        "Temp folder successfully deleted", "<end "}, {}, kSetupRan | kInstalled, nullptr,
        [](Scenario& t, HWND) {
          EXPECT_EQ(" alpha beta", t.setupCommand_);
          EXPECT_EQ(std::make_pair(2, 2), std::make_pair(CountOf(t.log_, "<begin "), CountOf(t.log_, "<end ")));
@@ -689,8 +690,7 @@ std::vector<Row> Rows() {
        [](Scenario& t, HWND) { EXPECT_EQ(1u, t.Copies().size()); }, nullptr},
       {"PayloadLandsByteForByteAndCancelRemovesIt", "payload25", "start x cancel",
        {"Temp folder successfully created", "Loading resource : IDR_STORAGE", "Resources extracted",
-        "Deleting temp folder", "Temp folder successfully deleted"},
-       {}, 0, PayloadLanded, PayloadLogged},
+        "Deleting temp folder", "Temp folder successfully deleted"}, {}, 0, PayloadLanded, PayloadLogged},
   };
   // Windows 98 is refused as NT 4.0 is.
   rows.push_back({"Windows98GetsOnlyTheMessage", "plain", "copy ver:win98 launch box:200", {}, {}, kNoLog, nullptr, nullptr});
@@ -717,8 +717,7 @@ std::vector<Row> Rows() {
     const std::string name = failure.substr(0, failure.find(' '));
     const int status = name == "Truncated" ? ERROR_HANDLE_EOF : name == "OtherThanPinned" ? 13 : 0;
     Row row{"FailedDownloadIsNeverRun" + name, status == 13 ? "download-otherpin" : "download",
-            "serve:" + failure.substr(name.size() + 1) + " " + licence +
-                "T:218 E:216 enabled gone cancel",
+            "serve:" + failure.substr(name.size() + 1) + " " + licence + "T:218 E:216 enabled gone cancel",
             {"Connected to server", "New step reached : 9", "Terminating .net download thread"},
             {"New step reached : 4", "Downloading resource", "<error "}, kAsked, nullptr, nullptr};
     if (status != 0) {
