@@ -71,7 +71,8 @@ TEST(WorkFolder, NameDescriptorAndPathCheck) {
       {"C:\\U\\me\\Temp", "", "", nullptr}, {"C:\\U\\me\\Temp\\", "C:\\U\\me", "C:\\U\\me", nullptr},
       {"c:\\U\\\\me\\T", "c:\\U\\\\me\\T", "c:\\U\\\\me\\T", nullptr},
       {"C:\\U\\me", "?C:\\U", "C:\\U", nullptr},  // unreadable
-      {dbcs, d2, d2, lead}, {dbcs, d1, "", lead}, {"\\\\srv\\share\\T", "", "\\\\srv\\share\\T", nullptr}};
+      {dbcs, d2, d2, lead}, {dbcs, d1, "", lead}, {"\\\\srv\\share\\T", "", "\\\\srv\\share\\T", nullptr},
+      {"C:\\", "C:\\", "", nullptr}};  // the root itself is never looked at
   for (const auto& c : cases) {
     auto attributes = [&](const std::string& folder) -> std::uint32_t {
       return "?" + folder == c.link ? kNoAttributes : folder == c.link ? 0x410 : 0x10;
