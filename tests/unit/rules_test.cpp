@@ -86,8 +86,7 @@ TEST(WorkFolder, NameDescriptorAndPathCheck) {
 TEST(Percentages, TruncateNeverDivideByZeroAndStayInRange) {
   const unsigned cases[][3] = {{1, 1000, 0},         {999, 1000, 99},  {2, 3, 66},
                                {65536, 0, 0},        {0x80000000u, 0xFFFFFFFFu, 50},
-                               {3000000000u, 4000000000u, 75}, {1500, 1000, 150},
-                               {0xFFFFFFFFu, 1, INT_MAX}};
+                               {3000000000u, 4000000000u, 75}, {1500, 1000, 150}, {0xFFFFFFFFu, 1, INT_MAX}};
   for (const auto& c : cases) EXPECT_EQ(static_cast<int>(c[2]), PercentOf(c[0], c[1])) << c[0];
   EXPECT_EQ(70, ExtendedUpperBound(100, -30));
   EXPECT_EQ(INT_MAX, ExtendedUpperBound(INT_MAX - 5, 100));
@@ -207,8 +206,7 @@ TEST(ArchiveOrder, FolderFilesFirstAndEveryFolderMadeBeforeUse) {
   Names names = {"fr/b/z.txt", "setup.exe", "fr/a.dll", "b.txt", "fr/b/y.txt", "de/x.dll"};
   std::string why;
   ASSERT_TRUE(archive::OrderForExtraction(&names, &why)) << why;
-  EXPECT_EQ((Names{"b.txt", "setup.exe", "de/x.dll", "fr/a.dll", "fr/b/y.txt", "fr/b/z.txt"}),
-            names);
+  EXPECT_EQ((Names{"b.txt", "setup.exe", "de/x.dll", "fr/a.dll", "fr/b/y.txt", "fr/b/z.txt"}), names);
   // Nothing lies directly in "a", so "a/b" can never be created.
   Names emptyMiddle = {"setup.exe", "a/b/c.txt"};
   EXPECT_FALSE(archive::OrderForExtraction(&emptyMiddle, &why));

@@ -617,6 +617,8 @@ std::vector<Row> Rows() {
       {"SetupProgramHeldForAMomentStillStarts", "launch", "fw start hold:setup.exe:0 next S:214 release started close",
        {">Installation process successfully started<", "Temp folder successfully deleted"}, {},
        kSetupRan | kInstalled, nullptr, nullptr},
+      {"SetupProgramThatCannotStartIsReported", "not-a-program", "fw launch:/update", {">Creating process<",
+       "message=\"Error while creating process for installation\">", "Temp folder successfully deleted"}, {}, kInstalled | kErrors, nullptr, nullptr},
       // Next reaches step 5 within its click: the Cancel posted behind it
       // comes before the step's timer, however slow the machine.
       {"CancelWhilePreparingStartsNothing", "launch", "fw start next cancel",
@@ -736,8 +738,7 @@ std::vector<Row> Rows() {
     std::string variant = line.substr(0, line.find(' ')), name = "BrokenArchive";
     for (char c : variant.substr(7)) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
     rows.push_back({name, variant, "launch box:201", {"section=\"ResourceManager\">Resource File Format is invalid<"},
-                    {"Creating file : "}, kErrors,
-                    [](Scenario& t, HWND) { EXPECT_TRUE(t.Fresh().empty()); },
+                    {"Creating file : "}, kErrors, [](Scenario& t, HWND) { EXPECT_TRUE(t.Fresh().empty()); },
                     [](Scenario& t, HWND) { EXPECT_EQ(1, CountOf(t.log_, "is invalid<")); }});
   }
   return rows;

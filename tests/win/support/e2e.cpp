@@ -38,8 +38,7 @@ std::wstring Wide(const std::string& utf8) {
   return wide.substr(0, MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &wide[0], wide.size()) - 1);
 }
 
-Process::Process(const std::string& exe, const std::string& commandTail,
-                 const std::string& currentDir) {
+Process::Process(const std::string& exe, const std::string& commandTail, const std::string& currentDir) {
   std::wstring cmd = Wide("\"" + exe + "\"" + (commandTail.empty() ? "" : " " + commandTail));
   STARTUPINFOW si = {};
   si.cb = sizeof si;
