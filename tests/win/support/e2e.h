@@ -41,7 +41,7 @@ class Process {  // UTF-8; commandTail follows the quoted program path after one
 
 // An unowned top-level window of the process; the wizard's is "Ravenstock Setup".
 HWND FindTopWindow(DWORD pid, const char* title, bool visibleOnly = true);
-HWND WaitForWizard(DWORD pid, DWORD timeoutMs = 30000);
+HWND WaitForWizard(DWORD pid, DWORD timeoutMs = 60000);
 HWND FindMessageBox(DWORD pid);
 std::string ControlText(HWND dialog, int id);
 bool ControlVisible(HWND dialog, int id);
