@@ -761,8 +761,7 @@ std::string Dacl(const std::string& folder) {
   GetNamedSecurityInfoA(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, nullptr, &sd);
   ConvertSecurityDescriptorToStringSecurityDescriptorA(sd, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr);
   const std::string dacl = text != nullptr ? text : "";
-  LocalFree(text);
-  LocalFree(sd);
+  LocalFree(text), LocalFree(sd);
   return dacl;
 }
 
@@ -795,8 +794,7 @@ TEST_F(Guard, WorkFoldersAreProtectedAndUnforeseeable) {
 struct QuietOwner : WizardOwner {
   explicit QuietOwner(CSessionLog* log) : log_(log) {}
   CSessionLog* GetSessionLog() override { return log_; }
-  void SetStatusText(const std::string&) override {}
-  void SetDetailText(const std::string& text) override { detail = text; }
+  void SetStatusText(const std::string&) override {} void SetDetailText(const std::string& t) override { detail = t; }
   void ShowProgressBar(bool) override {} void EnableCancelButton(bool) override {}
   void SetProgress(int, int) override {} void SetProgressStep(int) override {}
   void StepProgress() override {} void OffsetProgress(int) override {}
@@ -808,7 +806,7 @@ struct QuietOwner : WizardOwner {
 // The handler the installer calls (Wine's installer ignores its Cancel, so
 // no run can show it): progress is answered Cancel once the user pressed
 // Cancel, and only then; an action's text after its last ". " is shown.
-TEST(InstallerHandler, AnswersCancelOnlyOnceAskedAndShowsTheActionsText) {
+TEST(InstallWorker, HandlerAnswersCancelOnceAskedAndATempItCannotMakeFailsIt) {
   CSessionLog log("Ravenstock", "BootStrap");
   QuietOwner owner(&log);
   ProcessParams params;
@@ -828,6 +826,11 @@ TEST(InstallerHandler, AnswersCancelOnlyOnceAskedAndShowsTheActionsText) {
     EXPECT_EQ(c.answer, InstallerUiHandler(&params, c.type, c.text)) << c.text << c.stop;
     EXPECT_EQ(c.type == INSTALLMESSAGE_ACTIONSTART ? c.detail : "?", owner.detail) << c.text;
   }
+  // The worker the handler serves: a TEMP for the redistributable it cannot make fails it before anything runs.
+  DeleteLog();
+  params.programPath = DemoRedist(), params.tempFolder = TempDir() + "no-such-folder\\temp";
+  FrameworkInstallWorker(&params);
+  EXPECT_TRUE(params.failed && ReadLog().find("Unpacking .net setup") == std::string::npos) << ReadLog();
 }
 
 // The worker itself, its time-out shortened from the wizard's minute: a
