@@ -453,7 +453,6 @@ void Scenario::Run(const Row& row) {
 
 TEST_P(Scenario, Runs) { Run(GetParam()); }
 
-// Checks that do not fit a row's lists.
 void LicencePage(Scenario& t, HWND) {
   const std::string licence = e2e::ReadFileText(std::string(RAVEN_SOURCE_DIR) +
                                                 "/tests/fixtures/wizard/licence-crlf.txt");
@@ -648,14 +647,15 @@ std::vector<Row> Rows() {
          EXPECT_EQ(0, StrCmpNIA(s.c_str() + s.find('\t') + 1, temp.c_str(), temp.size())) << s;
        }},
       // A log every write to which fails (from the first record, or from the
-      // wizard's first page): the run still ends by itself. While the setup
-      // program runs, Escape is Cancel.
+      // wizard's first page): the run still ends by itself.
       {"UpdateRunEndsWhenTheLogCannotBeWritten", "launch", "fw env:RAVEN_SETUP_AUTOCLOSE=0 fulldisk launch:/update "
        "ended unfull", {}, {}, kSetupRan | kInstalled | kNoLog, nullptr, nullptr},
       {"WizardRunEndsWhenTheLogCannotBeWritten", "launch", "fw env:RAVEN_SETUP_AUTOCLOSE=0 start fulldisk next ended "
        "unfull", {}, {}, kSetupRan | kInstalled | kNoLog, nullptr, nullptr},
-      // The folder of the program still running stays, as the log says.
-      {"EscapeIsTakenWhileTheSetupProgramRuns", "launch", "fw start next setup esc ended", {"Deleting temp folder",
+      // Escape is Cancel while the wizard's own thread waits for the setup program (after
+      // the manual installation); the folder of the program still running stays, as the log says.
+      {"EscapeIsTakenWhileTheSetupProgramRuns", "wizard", "refused opener start next licence accept next T:218 next "
+       "opened:1 fw next setup esc ended", {"Deleting temp folder",
        "An error occured while deleting temp folder", "<end "}, {}, kSetupRan | kInstalled | kErrors | kKept, nullptr, nullptr},
       // The log a second name of another file: nothing is written through it.
       {"LogWithASecondNameIsNotWrittenThrough", "launch", "fw hardlink launch:/update setup close",
