@@ -162,7 +162,7 @@ class Scenario : public ::testing::TestWithParam<Row> {
     CleanUp();
     proxy_.reset();
     server_.Stop();
-    for (const std::string& dll : dlls_) DeleteFileA((exe_.substr(0, exe_.rfind('\\') + 1) + dll).c_str());
+    for (const std::string& dll : dlls_) DeleteFileA((ExeFolder() + dll).c_str());
     if (!beside_.empty() && SetFileAttributesA(beside_.c_str(), FILE_ATTRIBUTE_NORMAL)) DeleteFileA(beside_.c_str());
     for (const std::string& folder : Fresh()) e2e::RemoveTree(folder);
     e2e::RemoveTree(cwd_);
@@ -188,6 +188,7 @@ class Scenario : public ::testing::TestWithParam<Row> {
     if (m != nullptr && LoadStringA(m, id, buf, sizeof buf) >= 0) FreeLibrary(m);
     return buf;
   }
+  std::string ExeFolder() const { return exe_.substr(0, exe_.rfind('\\') + 1); }  // with its last backslash
   std::string Text(int id) const { return e2e::ControlText(wizard_, id); }
   bool Visible(int id) const { return e2e::ControlVisible(wizard_, id); }
   bool Enabled(int id) const { return e2e::ControlEnabled(wizard_, id); }
@@ -246,7 +247,7 @@ void Scenario::Do(const Row& row, const std::string& a) {
   } else if (key == "env") {
     SetEnv(value.substr(0, value.find('=')), value.substr(value.find('=') + 1));
   } else if (key == "beside") {  // the redistributable, or a text (read-only: "ro"), as the exe's own copy
-    beside_ = exe_.substr(0, exe_.rfind('\\') + 1) + "dotnetfx.exe";
+    beside_ = ExeFolder() + "dotnetfx.exe";
     ASSERT_TRUE(value == "redist" ? CopyFileA(DemoRedist().c_str(), beside_.c_str(), FALSE) != 0
                                   : e2e::WriteFileText(beside_, "plain text, not a program\r\n"));
     SetFileAttributesA(beside_.c_str(), value == "ro" ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL);
@@ -263,7 +264,7 @@ void Scenario::Do(const Row& row, const std::string& a) {
     SetOpener("\"" + e2e::FixtureExe("recorder.exe") + "\" %1");
   } else if (a == "copy") {  // a name of its own: its processes apart, Wine's settings its own
     copy_ = "RavCopy" + std::to_string(GetCurrentProcessId()) + ".exe";
-    exe_ = exe_.substr(0, exe_.rfind('\\') + 1) + copy_;
+    exe_ = ExeFolder() + copy_;
     ASSERT_TRUE(CopyFileA(e2e::VariantExe(row.variant).c_str(), exe_.c_str(), FALSE));
   } else if (a == "cyrillic") {  // the copy, and TEMP, in a folder the code page cannot write
     cyrillic_ = TempDir() + "Папка" + std::to_string(GetCurrentProcessId());
@@ -373,17 +374,16 @@ void Scenario::Do(const Row& row, const std::string& a) {
     char overrides[512] = "msi,wininet=";
     ASSERT_TRUE(GetEnvironmentVariableA("WINEDLLOVERRIDES", overrides, sizeof overrides) || !OnWine());
     SetEnv("RAVEN_MARKER_DIR", temp_);
-    const std::string folder = exe_.substr(0, exe_.rfind('\\') + 1);
     std::string names;
     for (char* p = std::strtok(overrides, ",="); p != nullptr && *p != 'n'; p = std::strtok(nullptr, ",=")) {
       dlls_.push_back(std::string(p) + ".dll");
       names += " " + dlls_.back();
-      ASSERT_TRUE(CopyFileA(e2e::FixtureExe("marker.dll").c_str(), (folder + dlls_.back()).c_str(), FALSE));
+      ASSERT_TRUE(CopyFileA(e2e::FixtureExe("marker.dll").c_str(), (ExeFolder() + dlls_.back()).c_str(), FALSE));
     }
     // The control: a program beside them that loads them by name leaves every marker.
-    ASSERT_TRUE(CopyFileA(e2e::FixtureExe("load_by_name.exe").c_str(), (folder + "control.exe").c_str(), FALSE));
-    EXPECT_TRUE(e2e::Process(folder + "control.exe", names).Wait());
-    DeleteFileA((folder + "control.exe").c_str());
+    ASSERT_TRUE(CopyFileA(e2e::FixtureExe("load_by_name.exe").c_str(), (ExeFolder() + "control.exe").c_str(), FALSE));
+    EXPECT_TRUE(e2e::Process(ExeFolder() + "control.exe", names).Wait());
+    DeleteFileA((ExeFolder() + "control.exe").c_str());
     for (const std::string& dll : dlls_) EXPECT_TRUE(DeleteFileA((temp_ + dll + ".loaded").c_str())) << dll;
   } else if (a == "fulldisk" || a == "unfull") {
     ASSERT_TRUE(LinkLogToFullDisk(fullDisk_ = a == "fulldisk"));

@@ -6,8 +6,8 @@
 #include <tlhelp32.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <cstring>
+#include <fstream>
 #include <utility>
 
 namespace e2e {
