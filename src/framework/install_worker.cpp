@@ -15,6 +15,7 @@
 #include "appkit/system_library.h"
 #include "framework/install_command.h"
 #include "framework/workers.h"
+#include "launcher/child_environment.h"
 #include "launcher/launcher.h"
 #include "launcher/setup_command.h"
 #include "log/session_log.h"
@@ -75,6 +76,7 @@ const MsiApi& Msi() {
 class WorkerLog {
  public:
   explicit WorkerLog(CSessionLog* log) : log_(log) {}
+  CSessionLog* Session() const { return log_; }  // may be null
   void Info(const std::string& text) {
     if (log_ != nullptr) log_->WriteInfo(kSection, text);
   }
@@ -142,9 +144,10 @@ void StartUnpackProcess(ProcessParams& params, WorkerLog& log,
     }
     std::unique_ptr<TemporaryFolderOverride> temp;
     if (!params.tempFolder.empty()) temp.reset(new TemporaryFolderOverride(params.tempFolder));
+    ChildEnvironment environment(log.Session());  // TEMP as just set
     const BOOL started = CreateFreshProcess(params.programPath.c_str(), &commandLine[0],
                                             folder.empty() ? nullptr : folder.c_str(),
-                                            &startup, &process);
+                                            &startup, &process, environment);
     const DWORD error = GetLastError();
     temp.reset();  // before anything else can start
     if (!started) {

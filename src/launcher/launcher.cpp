@@ -7,6 +7,7 @@
 #include "appkit/exceptions.h"
 #include "appkit/handle.h"
 #include "appkit/strings.h"
+#include "launcher/child_environment.h"
 #include "launcher/setup_command.h"
 #include "log/session_log.h"
 #include "worker/messages.h"
@@ -69,6 +70,7 @@ void StartSetupProgram(ProcessParams& params, CSessionLog* log,
   startup.dwFlags = STARTF_FORCEONFEEDBACK;
 
   const std::string folder = WorkingFolderOf(params.programPath, IsAnsiLeadByte);
+  ChildEnvironment environment(log);
   if (log != nullptr) {
     log->WriteInfo(kSection, "Creating process");
     // The setup program may run for long and may itself log: the
@@ -79,7 +81,7 @@ void StartSetupProgram(ProcessParams& params, CSessionLog* log,
   std::vector<char> commandLine(params.commandLine.begin(), params.commandLine.end());
   commandLine.push_back('\0');
   if (!CreateFreshProcess(params.programPath.c_str(), commandLine.data(), folder.c_str(),
-                          &startup, &process)) {
+                          &startup, &process, environment)) {
     const DWORD error = GetLastError();
     std::memset(&process, 0, sizeof process);
     if (log != nullptr) log->WriteError(kSection, kStartFailed, error);
@@ -218,12 +220,14 @@ DWORD WINAPI InstallationThread(LPVOID block) {
 }
 
 BOOL CreateFreshProcess(const char* program, char* commandLine, const char* folder,
-                        STARTUPINFOA* startup, PROCESS_INFORMATION* process) {
+                        STARTUPINFOA* startup, PROCESS_INFORMATION* process,
+                        ChildEnvironment& environment) {
   const DWORD kRetryMs = 2000, kPauseMs = 100;
   const DWORD start = GetTickCount();
   for (;;) {
-    if (CreateProcessA(program, commandLine, nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP,
-                       nullptr, folder, startup, process))
+    if (CreateProcessA(program, commandLine, nullptr, nullptr, TRUE,
+                       CREATE_NEW_PROCESS_GROUP | environment.CreationFlags(),
+                       environment.Block(), folder, startup, process))
       return TRUE;
     const DWORD error = GetLastError();
     if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) ||

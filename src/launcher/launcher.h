@@ -8,11 +8,15 @@
 // the address of the ProcessParams block. Returns 0.
 DWORD WINAPI InstallationThread(LPVOID processParams);
 
+class ChildEnvironment;
+
 // CreateProcessA of a program this run has just written, with inherited
-// handles in a new process group. A virus scanner opens every new file for
-// a moment, often without read sharing: a sharing violation or access
-// denied is retried for up to 2 seconds. folder may be null.
+// handles in a new process group and the given environment. A virus scanner opens
+// every new file for a moment, often without read sharing: a sharing
+// violation or access denied is retried for up to 2 seconds. folder may be
+// null.
 BOOL CreateFreshProcess(const char* program, char* commandLine, const char* folder,
-                        STARTUPINFOA* startup, PROCESS_INFORMATION* process);
+                        STARTUPINFOA* startup, PROCESS_INFORMATION* process,
+                        ChildEnvironment& environment);
 
 #endif

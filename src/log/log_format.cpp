@@ -101,3 +101,9 @@ std::string FormatExceptionDetail(const std::string& exceptionText) {
 }
 
 std::string FormatErrorClosing() { return "\t</error>\n"; }
+
+std::string LogFileSddl(bool administrator, const std::string& userSid) {
+  const std::string dacl = "D:P(A;;FA;;;SY)(A;;FA;;;BA)";
+  if (administrator) return "O:BA" + dacl;
+  return dacl + "(A;;FA;;;" + userSid + ")";
+}

@@ -41,4 +41,12 @@ std::string FormatStatusDetail(unsigned long status,
 std::string FormatExceptionDetail(const std::string& exceptionText);
 std::string FormatErrorClosing();
 
+// The descriptor a log file this run creates gets: SYSTEM and the
+// Administrators only, nothing inherited, so no user can read the run's
+// paths or hold the file (an opportunistic lock on it would stop every
+// thread of the run at its next record). Elevated, the Administrators own
+// it; unelevated, the user (userSid, non-empty) is added, or the run could
+// not write its own second record.
+std::string LogFileSddl(bool administrator, const std::string& userSid);
+
 #endif

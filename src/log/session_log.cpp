@@ -2,15 +2,18 @@
 
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
+#include <sddl.h>
 #include <shlwapi.h>
 #include <stdio.h>
-#include <windows.h>
 
 #include <ctime>
 #include <functional>
 
+#include "app/elevation.h"
 #include "appkit/exceptions.h"
 #include "appkit/strings.h"
+#include "appkit/user_sid.h"
 #include "log/log_format.h"
 
 namespace {
@@ -79,7 +82,10 @@ bool IsPlainFile(HANDLE h) {
 // program writes is stored as CR LF, whatever its source.
 class LogFile {
  public:
-  explicit LogFile(const std::string& path) : path_(path) { Open(); }
+  LogFile(const std::string& path, const std::vector<unsigned char>& descriptor)
+      : path_(path) {
+    Open(descriptor);
+  }
   ~LogFile() {
     if (file_ != nullptr) fclose(file_);
   }
@@ -105,12 +111,15 @@ class LogFile {
   }
 
  private:
-  void Open() {
+  void Open(const std::vector<unsigned char>& descriptor) {
     if (path_.empty()) return;
+    SECURITY_ATTRIBUTES security = {sizeof security, nullptr, FALSE};
+    if (!descriptor.empty())
+      security.lpSecurityDescriptor = const_cast<unsigned char*>(descriptor.data());
     // No sharing: while this record is written nobody else writes the file.
     // The Windows folder's log is appended to with our rights: a link
     // someone put in its place would have us write wherever it points.
-    HANDLE h = CreateFileA(path_.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+    HANDLE h = CreateFileA(path_.c_str(), GENERIC_WRITE, 0, &security, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
                            nullptr);
     if (h == INVALID_HANDLE_VALUE) return;
@@ -174,10 +183,11 @@ using RecordBody = std::function<void(LogFile&, const Stamp&)>;
 // The log is a record of the run, never part of it: a file that cannot be
 // opened or written (a full disk) costs this record and nothing else, so
 // no caller ever sees a failure and none can be stopped half-way by one.
-void AppendRecord(const CSessionLog& log, const RecordBody& body) {
+void AppendRecord(const CSessionLog& log, const std::vector<unsigned char>& descriptor,
+                  const RecordBody& body) {
   MutexLock lock(g_logMutex);
   try {
-    LogFile file(log.FilePath());
+    LogFile file(log.FilePath(), descriptor);
     if (!file.IsOpen()) return;
     Stamp stamp = ReadClock();
     body(file, stamp);
@@ -203,6 +213,28 @@ CSessionLog::CSessionLog(std::string application, std::string session)
   char folder[MAX_PATH] = {};
   UINT n = GetWindowsDirectoryA(folder, MAX_PATH);
   if (n > 0 && n < MAX_PATH) folder_ = folder;
+  const bool administrator = IsAdministrator();
+  const std::string user = administrator ? std::string() : UserSidString();
+  PSECURITY_DESCRIPTOR built = nullptr;
+  if ((administrator || !user.empty()) &&
+      ConvertStringSecurityDescriptorToSecurityDescriptorA(
+          LogFileSddl(administrator, user).c_str(), SDDL_REVISION_1, &built, nullptr)) {
+    const unsigned char* bytes = static_cast<const unsigned char*>(built);
+    descriptor_.assign(bytes, bytes + GetSecurityDescriptorLength(built));
+    LocalFree(built);
+  }
+}
+
+std::string CSessionLog::FileSecurityText() const {
+  char* text = nullptr;
+  if (descriptor_.empty() ||
+      !ConvertSecurityDescriptorToStringSecurityDescriptorA(
+          const_cast<unsigned char*>(descriptor_.data()), SDDL_REVISION_1,
+          OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, nullptr))
+    return std::string();
+  const std::string sddl = text;
+  LocalFree(text);
+  return sddl;
 }
 
 void CSessionLog::HoldForProcessEnd(unsigned long timeoutMs) {
@@ -222,19 +254,19 @@ std::string CSessionLog::FilePath() const {
 }
 
 void CSessionLog::WriteBegin() {
-  AppendRecord(*this, [this](LogFile& file, const Stamp& s) {
+  AppendRecord(*this, descriptor_, [this](LogFile& file, const Stamp& s) {
     file.Append(FormatBeginRecord(s.date, s.time, application_, session_));
   });
 }
 
 void CSessionLog::WriteEnd() {
-  AppendRecord(*this, [this](LogFile& file, const Stamp& s) {
+  AppendRecord(*this, descriptor_, [this](LogFile& file, const Stamp& s) {
     file.Append(FormatEndRecord(s.date, s.time, application_, session_));
   });
 }
 
 void CSessionLog::WriteInfo(std::string section, std::string text) {
-  AppendRecord(*this, [&](LogFile& file, const Stamp& s) {
+  AppendRecord(*this, descriptor_, [&](LogFile& file, const Stamp& s) {
     file.Append(FormatInfoRecord(s.date, s.time, section, text));
   });
 }
@@ -244,7 +276,7 @@ void CSessionLog::WriteError(std::string section, std::string message,
   // Fetched outside the mutex so that other threads' records do not wait
   // on the system's message tables; released after the mutex.
   SystemText systemText(status);
-  AppendRecord(*this, [&](LogFile& file, const Stamp& s) {
+  AppendRecord(*this, descriptor_, [&](LogFile& file, const Stamp& s) {
     file.Append(FormatErrorOpening(s.date, s.time, section, message));
     AppendErrorDetail(file, [&] {
       return FormatStatusDetail(status, systemText.Text());
@@ -254,7 +286,7 @@ void CSessionLog::WriteError(std::string section, std::string message,
 
 void CSessionLog::WriteError(std::string section, std::string message,
                              const CException& exception) {
-  AppendRecord(*this, [&](LogFile& file, const Stamp& s) {
+  AppendRecord(*this, descriptor_, [&](LogFile& file, const Stamp& s) {
     file.Append(FormatErrorOpening(s.date, s.time, section, message));
     AppendErrorDetail(file, [&] {
       char text[2048];

@@ -6,6 +6,7 @@
 #define RAVEN_LOG_SESSION_LOG_H
 
 #include <string>
+#include <vector>
 
 class CException;
 
@@ -31,10 +32,18 @@ class CSessionLog {
   // joined path does not fit.
   std::string FilePath() const;
 
+  // The descriptor a log file this run creates gets, as text (owner and
+  // DACL); empty when it could not be built (the file is then created
+  // without one, as the log never stops the run).
+  std::string FileSecurityText() const;
+
  private:
   std::string application_;
   std::string session_;
   std::string folder_;
+  // Self-relative; applied only when a record creates the file: an
+  // existing log is appended to as it is.
+  std::vector<unsigned char> descriptor_;
 };
 
 #endif

@@ -51,3 +51,46 @@ std::string FirstUnsafeFolder(const std::string& path, LeadBytePredicate isLeadB
   }
   return std::string();
 }
+
+Removal RemovalOf(std::uint32_t attributes) {
+  if ((attributes & kReparsePointAttribute) != 0) return Removal::kLink;
+  return (attributes & kDirectoryAttribute) != 0 ? Removal::kFolder : Removal::kFile;
+}
+
+std::uint32_t EmptyFolder(const std::string& folder, FolderOperations& operations) {
+  struct Level {
+    std::string path;
+    FolderEntry self;  // how the level's own folder is removed once empty
+    std::vector<FolderEntry> entries;
+    size_t next;
+  };
+  std::uint32_t first = 0;
+  auto note = [&first](std::uint32_t error) {
+    if (first == 0) first = error;
+  };
+  std::vector<Level> levels;
+  levels.push_back(Level{folder, FolderEntry{std::string(), kDirectoryAttribute}, {}, 0});
+  note(operations.List(folder, &levels.back().entries));
+  while (!levels.empty()) {
+    Level& level = levels.back();
+    if (level.next == level.entries.size()) {
+      const Level done = level;
+      levels.pop_back();
+      if (!levels.empty()) note(operations.Remove(done.path, done.self, Removal::kFolder));
+      continue;
+    }
+    const FolderEntry entry = level.entries[level.next++];
+    const std::string path = level.path + "\\" + entry.name;
+    const Removal removal = RemovalOf(entry.attributes);
+    if (removal != Removal::kFolder) {
+      note(operations.Remove(path, entry, removal));
+      continue;
+    }
+    Level inner{path, entry, {}, 0};
+    const std::uint32_t listed = operations.List(path, &inner.entries);
+    note(listed);
+    // A folder that cannot be listed is still tried: it may be empty.
+    levels.push_back(std::move(inner));
+  }
+  return first;
+}

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "launcher/setup_command.h"
 
@@ -24,6 +25,38 @@ std::string WorkFolderSddl(bool administrator, const std::string& userSid);
 using AttributesOf = std::function<std::uint32_t(const std::string&)>;
 constexpr std::uint32_t kNoAttributes = 0xFFFFFFFFu;
 constexpr std::uint32_t kReparsePointAttribute = 0x400;
+
+// The attribute bits the deletion acts on.
+constexpr std::uint32_t kDirectoryAttribute = 0x10;
+
+// How one entry of the work folder is removed. A reparse point (junction,
+// symbolic link, mount point) is removed as the link it is, whatever its
+// directory bit says: entered, it would lead the deletion to whatever
+// folder its maker chose.
+enum class Removal { kFile, kLink, kFolder };
+Removal RemovalOf(std::uint32_t attributes);
+
+struct FolderEntry {
+  std::string name;
+  std::uint32_t attributes;
+};
+
+// What the deletion does to the file system; paths are folder + "\\" + name.
+class FolderOperations {
+ public:
+  virtual ~FolderOperations() = default;
+  // The entries of folder without "." and ".."; 0 or an error code.
+  virtual std::uint32_t List(const std::string& folder, std::vector<FolderEntry>* entries) = 0;
+  // Removes path (for kFolder an emptied folder); 0 or an error code.
+  virtual std::uint32_t Remove(const std::string& path, const FolderEntry& entry,
+                               Removal removal) = 0;
+};
+
+// Removes everything inside folder, each folder's content before the
+// folder, never listing what RemovalOf calls a link. Goes on past a
+// failure (as much as can go, goes); returns the first error, 0 when
+// everything went. Iterative: a deep tree costs no stack.
+std::uint32_t EmptyFolder(const std::string& folder, FolderOperations& operations);
 
 // The first folder on path (a drive-letter path, "X:\..."), from the drive's
 // first child to path itself, that is a junction or symbolic link or whose

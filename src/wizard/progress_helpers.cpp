@@ -1,14 +1,12 @@
-// What workers do to the window through their owner pointer, the download
-// progress and the manual-installation page. The helpers run on worker
+// What workers do to the window through their owner pointer, and the
+// download progress. The helpers run on worker
 // threads: they reach the controls only by sent messages, which the system
 // carries over to the window's thread.
 #include <windows.h>
 #include <commctrl.h>
-#include <shellapi.h>
 #include <shlwapi.h>
 
 #include "appkit/app.h"
-#include "appkit/desktop_shell.h"
 #include "appkit/strings.h"
 #include "log/session_log.h"
 #include "resource_ids.h"
@@ -89,34 +87,4 @@ void CSetupWizardDlg::OnDownloadProgress(unsigned long received,
   statusText =
       StrFormat(LoadResString(IDS_DOWNLOAD_PROGRESS).c_str(), size, percent);
   RefreshControls();
-}
-
-// The page opens in the program registered for .htm files. Where no such
-// program is registered with an executable (a packaged default browser),
-// or that program does not start, the shell is handed the address itself and opens it as it opens any web
-// address; without that the manual-install step would be a dead end.
-void CSetupWizardDlg::OpenManualInstallPage() {
-  std::string address = LoadResString(IDS_MANUAL_URL);
-  // Elevated with a split token, the classes below merge in the user's own
-  // (any unelevated program can point them anywhere) and the browser would
-  // run with our rights: the user's shell opens the page with the user's.
-  // Nothing is started here when it cannot.
-  if (IsElevatedWithSplitToken()) {
-    if (!OpenThroughDesktopShell(address))
-      log->WriteInfo("BootStrap", "Cannot open " + address + " through the desktop shell");
-    return;
-  }
-  char program[MAX_PATH] = {};
-  DWORD size = MAX_PATH;
-  const HRESULT found =
-      AssocQueryStringA(ASSOCF_INIT_DEFAULTTOSTAR | ASSOCF_REMAPRUNDLL,
-                        ASSOCSTR_EXECUTABLE, ".htm", "open", program, &size);
-  // ShellExecuteA reports success as a value above 32.
-  if (SUCCEEDED(found) && program[0] != '\0' &&
-      reinterpret_cast<INT_PTR>(ShellExecuteA(nullptr, nullptr, program,
-                                              address.c_str(), nullptr,
-                                              SW_SHOWNORMAL)) > 32)
-    return;
-  ShellExecuteA(nullptr, nullptr, address.c_str(), nullptr, nullptr,
-                SW_SHOWNORMAL);
 }

@@ -208,6 +208,9 @@ LRESULT CSetupWizardDlg::WindowProc(UINT message, WPARAM wParam,
     case WM_FRAMEWORK_INSTALL_DONE:
       if (TakeWorkerEnd(message)) OnFrameworkInstallDone();
       break;
+    case kManualPageDone:
+      OnManualPageDone(static_cast<UINT>(wParam), static_cast<int>(lParam));
+      break;
     default:
       break;
   }
@@ -247,6 +250,7 @@ bool CSetupWizardDlg::OnCommand(int id, int notifyCode, HWND control) {
 }
 
 void CSetupWizardDlg::OnTimer(UINT_PTR id) {
+  if (id == kManualPageTimer) OnManualPageTimeout();
   if (id != kStepTimer) return;
   KillTimer(m_hWnd, kStepTimer);
   NextStep();

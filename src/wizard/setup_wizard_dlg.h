@@ -33,6 +33,10 @@ class CSetupWizardDlg : public CDialog, public WizardOwner {
     kManualFrameworkInstall = 11,
   };
   static const UINT_PTR kStepTimer = 1;
+  // The manual-installation page: the time-out of its opening, and the
+  // message its thread posts (wParam the request, lParam the outcome).
+  static const UINT_PTR kManualPageTimer = 2;
+  static const UINT kManualPageDone = WM_APP + 1;
 
   // Opens the session log, makes the work folder and unpacks the payload;
   // throws what the payload extraction throws.
@@ -60,6 +64,8 @@ class CSetupWizardDlg : public CDialog, public WizardOwner {
 
   // Window side, on the window's thread.
   void OnDownloadProgress(unsigned long received, unsigned long total);
+  // Returns at once; the page opens on a thread of its own, and where it
+  // does not within a few seconds, step 11 shows its address.
   void OpenManualInstallPage();
 
   // WizardOwner: called on worker threads.
@@ -92,6 +98,9 @@ class CSetupWizardDlg : public CDialog, public WizardOwner {
   void FillLaunchBlock(HWND window);
   bool StartWorkerThread(LPTHREAD_START_ROUTINE procedure, void* block);
   void RefreshControls();
+  void OnManualPageDone(UINT request, int outcome);
+  void OnManualPageTimeout();
+  void ShowManualAddress(const std::string& why);
   // True once for the end message (or the cancellation) of the worker that
   // runs; the worker started last is the only one that may end a step.
   bool TakeWorkerEnd(UINT message);
@@ -125,6 +134,10 @@ class CSetupWizardDlg : public CDialog, public WizardOwner {
   UINT awaitedEnd_ = 0;
   // Held open until just before the deletion: nobody can swap the folder.
   ScopedKernelHandle workFolderHold_;
+  // The latest request to open the manual page; whether a thread still
+  // waits for the shell (a hung one: no second thread is started).
+  UINT manualPageRequest_ = 0;
+  bool manualPageThreadBusy_ = false;
 
   // The framework's download source, loaded by the constructor.
   static std::string frameworkHost_;

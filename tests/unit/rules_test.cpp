@@ -8,6 +8,7 @@
 #include <cctype>
 #include <climits>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "app/bootstrap_command_line.h"
 #include "framework/installer_progress.h"
 #include "framework/sha256.h"
+#include "launcher/environment_filter.h"
 #include "launcher/setup_command.h"
 #include "log/log_format.h"
 #include "payload/archive_format.h"
@@ -83,6 +85,91 @@ TEST(WorkFolder, NameDescriptorAndPathCheck) {
     EXPECT_EQ(path[0] == 'd' ? "d:\\" : "", DriveRootOf(path)) << path;
 }
 
+// The deletion over a tree with links at several depths (attributes 0x400
+// with or without the folder bit): a link is removed as a link and nothing
+// below it is ever listed; a folder goes after its content; a failure
+// stops nothing else and is the one reported.
+class FakeTree : public FolderOperations {
+ public:
+  std::map<std::string, std::vector<FolderEntry>> folders;
+  std::map<std::string, std::uint32_t> failing;
+  Names calls;
+  std::uint32_t List(const std::string& folder, std::vector<FolderEntry>* entries) override {
+    calls.push_back("list " + folder);
+    *entries = folders[folder];
+    return failing.count("list " + folder) ? failing["list " + folder] : 0;
+  }
+  std::uint32_t Remove(const std::string& path, const FolderEntry&, Removal removal) override {
+    const char* kind[] = {"file ", "link ", "folder "};
+    calls.push_back(kind[static_cast<int>(removal)] + path);
+    return failing.count(calls.back()) ? failing[calls.back()] : 0;
+  }
+};
+
+TEST(WorkFolder, DeletionRemovesLinksAsLinksAndNeverEntersThem) {
+  for (std::uint32_t a : {0x20u, 0x21u, 0x80u}) EXPECT_EQ(Removal::kFile, RemovalOf(a)) << a;
+  for (std::uint32_t a : {0x10u, 0x11u, 0x30u}) EXPECT_EQ(Removal::kFolder, RemovalOf(a)) << a;
+  for (std::uint32_t a : {0x400u, 0x410u, 0x421u, 0x8410u}) EXPECT_EQ(Removal::kLink, RemovalOf(a)) << a;
+  FakeTree tree;
+  tree.folders["W"] = {{"a.txt", 0x21}, {"junction", 0x410}, {"d", 0x10}, {"s.lnk", 0x420}};
+  tree.folders["W\\d"] = {{"mount", 0x410}, {"e", 0x11}, {"held", 0x20}};
+  tree.folders["W\\d\\e"] = {{"deep", 0x410}, {"f", 0x20}};
+  // What the links lead to: listed, the walk would find these.
+  for (const char* target : {"W\\junction", "W\\d\\mount", "W\\d\\e\\deep"}) tree.folders[target] = {{"victim", 0x20}};
+  tree.failing["file W\\d\\held"] = 32;
+  tree.failing["folder W\\d"] = 145;
+  EXPECT_EQ(32u, EmptyFolder("W", tree));
+  EXPECT_EQ((Names{"list W", "file W\\a.txt", "link W\\junction", "list W\\d", "link W\\d\\mount",
+                   "list W\\d\\e", "link W\\d\\e\\deep", "file W\\d\\e\\f", "folder W\\d\\e",
+                   "file W\\d\\held", "folder W\\d", "link W\\s.lnk"}), tree.calls);
+  // A folder that cannot be listed is still removed when it can be; the
+  // root itself is the caller's.
+  FakeTree locked;
+  locked.folders["W"] = {{"x", 0x10}};
+  locked.failing["list W\\x"] = 5;
+  EXPECT_EQ(5u, EmptyFolder("W", locked));
+  EXPECT_EQ((Names{"list W", "list W\\x", "folder W\\x"}), locked.calls);
+}
+
+// Only names that begin with a runtime's prefix leave, in any case and as
+// the system folds them; values and names that merely contain one stay.
+std::wstring EnvironmentBlock(const std::vector<std::wstring>& entries) {
+  std::wstring block;
+  for (const std::wstring& e : entries) block += e + L'\0';
+  return block + L'\0';
+}
+
+TEST(ChildEnvironment, RuntimeHooksLeaveTheBlockAndNothingElse) {
+  const std::vector<std::wstring> kept = {L"=C:=C:\\x", L"TEMP=C:\\t", L"XCOR_=1", L"CORX=1", L"DOTNETX=1",
+                                          L"PATH=COR_A=1", L"COMPLUS=1"};
+  const std::vector<std::wstring> hooks = {L"COR_ENABLE_PROFILING=1", L"cor_profiler_path=C:\\u\\p.dll",
+                                           L"COMPLUS_ZapDisable=1", L"Dotnet_X=1"};
+  // A long s, which the system's table may fold to S.
+  const std::wstring longS = L"COMPLU\u017F_Y=1";
+  std::vector<std::wstring> all;
+  for (size_t i = 0; i < kept.size(); ++i) {
+    all.push_back(kept[i]);
+    if (i < hooks.size()) all.push_back(hooks[i]);
+  }
+  all.push_back(longS);
+  const std::wstring block = EnvironmentBlock(all);
+  auto folds = [](wchar_t c) -> wchar_t { return c == L'\u017F' ? L'S' : c >= L'a' && c <= L'z' ? c - 32 : c; };
+  for (bool systemFold : {false, true}) {
+    std::vector<std::wstring> removed, expectedRemoved = {L"COR_ENABLE_PROFILING", L"cor_profiler_path",
+                                                          L"COMPLUS_ZapDisable", L"Dotnet_X"};
+    std::vector<std::wstring> expectedKept = kept;
+    if (systemFold) expectedRemoved.push_back(L"COMPLU\u017F_Y");
+    else expectedKept.push_back(longS);
+    EXPECT_EQ(EnvironmentBlock(expectedKept),
+              WithoutRuntimeHooks(block.data(), block.size(), systemFold ? +folds : nullptr, &removed));
+    EXPECT_EQ(expectedRemoved, removed);
+  }
+  // Nothing left is still a block; one cut short keeps its whole strings only.
+  std::vector<std::wstring> removed;
+  EXPECT_EQ(std::wstring(L"\0\0", 2), WithoutRuntimeHooks(L"COR_X=1\0", 8, nullptr, &removed));
+  EXPECT_EQ(std::wstring(L"A=1\0\0", 5), WithoutRuntimeHooks(L"A=1\0B=2", 7, nullptr, &removed));
+}
+
 TEST(Percentages, TruncateNeverDivideByZeroAndStayInRange) {
   const unsigned cases[][3] = {{1, 1000, 0},         {999, 1000, 99},  {2, 3, 66},
                                {65536, 0, 0},        {0x80000000u, 0xFFFFFFFFu, 50},
@@ -95,6 +182,10 @@ TEST(Percentages, TruncateNeverDivideByZeroAndStayInRange) {
 
 // Texts from outside (paths, installer messages) cannot end a record early.
 TEST(LogFormat, Escapes) {
+  // A log file the run creates: nobody but SYSTEM and the Administrators
+  // (and an unelevated run's own user) may open it.
+  EXPECT_EQ("O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)", LogFileSddl(true, "S-1-5-9"));
+  EXPECT_EQ("D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;S-1-5-9)", LogFileSddl(false, "S-1-5-9"));
   EXPECT_EQ("a&lt;b &amp;lt; c&gt;d \"q\" 'a'", EscapeText("a<b &lt; c>d \"q\" 'a'"));
   EXPECT_EQ("&quot;a&apos;b&lt;&amp;&gt;", EscapeAttribute("\"a'b<&>"));
 }

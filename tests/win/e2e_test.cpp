@@ -22,6 +22,7 @@
 #include "framework/detection.h"
 #include "framework/workers.h"
 #include "log/session_log.h"
+#include "appkit/handle.h"
 #include "payload/work_folder.h"
 #include "resource_ids.h"
 #include "screenshot.h"
@@ -135,7 +136,8 @@ class Scenario : public ::testing::TestWithParam<Row> {
     e2e::DeleteLog();
     before_ = e2e::WorkFolders();
     CreateDirectoryA(cwd_.c_str(), nullptr);
-    for (const char* name : {"SETUP_RECORD", "SETUP_SENT", "REDIST_RECORD", "RECORDER_FILE", "LOG_TARGET"}) {
+    for (const char* name : {"SETUP_RECORD", "SETUP_SENT", "REDIST_RECORD", "RECORDER_FILE", "LOG_TARGET",
+                             "ENVIRONMENT_RECORD"}) {
       DeleteFileA((TempDir() + name).c_str());
       SetEnv(std::string("RAVEN_") + name, TempDir() + name);
     }
@@ -167,6 +169,7 @@ class Scenario : public ::testing::TestWithParam<Row> {
     for (const std::string& folder : Fresh()) e2e::RemoveTree(folder);
     e2e::RemoveTree(cwd_);
     if (!opener_.empty()) SetOpener(opener_);
+    if (shellClassMoved_) MoveShellClass(false);
     e2e::DeleteLog();
   }
   void SetEnv(const std::string& name, const std::string& value) {  // put back; "" unsets
@@ -217,10 +220,26 @@ class Scenario : public ::testing::TestWithParam<Row> {
   void SetOpener(const std::string& command) {  // the shell's program for web pages
     RegSetValueA(HKEY_CLASSES_ROOT, "http\\shell\\open\\command", REG_SZ, command.c_str(), 0);
   }
+  // The registration of the desktop shell's window list (the class its route opens pages
+  // through) moved aside, or back.
+  bool MoveShellClass(bool away) {
+    const char* classes = "Software\\Classes\\CLSID\\{9BA05972-F6A8-11CF-A442-00A0C90A8F39}";
+    const char* aside = "Software\\Ravenstock Tests\\ShellWindows";
+    HKEY from = away ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, to = away ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+    HKEY source = nullptr, target = nullptr;
+    bool moved = RegOpenKeyExA(from, away ? classes : aside, 0, KEY_READ, &source) == 0 &&
+                 RegCreateKeyExA(to, away ? aside : classes, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &target, nullptr) == 0 &&
+                 SHCopyKeyA(source, nullptr, target, 0) == 0;
+    for (HKEY k : {source, target}) if (k != nullptr) RegCloseKey(k);
+    moved = moved && SHDeleteKeyA(from, away ? classes : aside) == 0;
+    shellClassMoved_ = away && moved;
+    return moved;
+  }
   std::vector<std::string> before_;
   std::vector<std::pair<std::string, std::string>> env_;
   std::string cwd_ = temp_ + "scenario-cwd\\", opener_, beside_;
   HANDLE held_ = nullptr;
+  bool shellClassMoved_ = false;
   size_t heldFiles_ = 0;  // in the work folder when it was taken
   bool fullDisk_ = false;
   DWORD pressedAt_ = 0;
@@ -401,6 +420,12 @@ void Scenario::Do(const Row& row, const std::string& a) {
                 CreateHardLinkA(e2e::LogPath().c_str(), (temp_ + "LOG_TARGET").c_str(), nullptr));
   } else if (a == "fw") {
     e2e::SetFrameworkInstalled(true);
+  } else if (a == "noshell") {
+    ASSERT_TRUE(MoveShellClass(true));
+  } else if (a == "address") {  // step 11 shows the manual page's address with its text
+    ASSERT_TRUE(e2e::WaitFor([&] { return Text(IDC_ERROR_TEXT) == Str(219) + "\r\n\r\n" + Str(304); }, 15000))
+        << Text(IDC_ERROR_TEXT);
+    EXPECT_TRUE(Visible(IDC_ERROR_TEXT));
   } else if (key == "post") {  // a worker's message number, from this process
     PostMessageA(wizard_, WM_USER + id, 0, 0);
   } else if (a == "x") {
@@ -571,14 +596,38 @@ std::vector<Row> Rows() {
        "env:RAVEN_PACKAGE_PAUSE_MS=3000 beside:redist " + licence + "inst cancel",
        {">Installing .net<", "Error while installing .net", "status=\"1602\"",
         "Terminating .net installation thread"}, {installed, step10}, kRedistRan | kErrors, nullptr, nullptr},
-      // The unpack folder, under a temporary path with a blank, reaches the
-      // redistributable whole; the package installs from there.
-      {"BlankInTheTemporaryPathReachesTheRedistributableWhole", "install",
+      // An administrator's work folder is made in the Windows folder's Temp, where users
+      // cannot rename it, whatever TEMP says (a folder with a blank here); the
+      // redistributable unpacks inside it and the package installs from there.
+      {"AdministratorsFolderIsInTheWindowsTemp", "install",
        "blank env:RAVEN_SETUP_AUTOCLOSE=1000 beside:redist " + licence + "setup",
        {installed, "Temp folder successfully deleted"}, {}, kRedistRan | kInstalled | kSetupRan, nullptr,
        [](Scenario& t, HWND) {
          EXPECT_NE(std::string::npos, t.Record("REDIST_RECORD").find(
-             "TARGETDIR=\"\"" + t.temp_ + "scenario-cwd\\with blank\\Rav")) << t.Record("REDIST_RECORD");
+             "TARGETDIR=\"\"" + e2e::WindowsTempDir() + "Rav")) << t.Record("REDIST_RECORD");
+       }},
+      // Runtime hooks set before the run reach neither program it starts (the
+      // log names them at each start); every other variable does.
+      {"RuntimeHooksReachNoStartedProgram", "install", "env:COR_ENABLE_PROFILING=1 env:COR_PROFILER_PATH=C:\\p.dll "
+       "env:COMPlus_ZapDisable=1 env:dotnet_Hook=1 env:RAVEN_CORX=kept env:RAVEN_SETUP_AUTOCLOSE=1000 beside:redist "
+       + licence + "setup", {"Variables left out of the started program's environment: ", installed,
+       "Variables left out of the started program's environment: "}, {}, kRedistRan | kInstalled | kSetupRan, nullptr,
+       [](Scenario& t, HWND) {
+         std::istringstream lines(t.Record("ENVIRONMENT_RECORD"));
+         std::vector<std::string> programs;
+         for (std::string line; std::getline(lines, line);) {
+           std::istringstream words(line.substr(0, line.find('\r')));
+           std::vector<std::string> names;
+           for (std::string w; words >> w;) names.push_back(w);
+           programs.push_back(names.empty() ? "" : names[0]);
+           for (const char* hook : {"COR_ENABLE_PROFILING", "COR_PROFILER_PATH", "COMPlus_ZapDisable", "dotnet_Hook"}) {
+             EXPECT_EQ(0, std::count(names.begin(), names.end(), hook)) << line;
+             EXPECT_EQ(2, CountOf(t.log_, hook)) << hook;
+           }
+           for (const char* kept : {"RAVEN_CORX", "RAVEN_SETUP_AUTOCLOSE", "TEMP", "PATH"})
+             EXPECT_EQ(1, std::count(names.begin(), names.end(), kept)) << line;
+         }
+         EXPECT_EQ((std::vector<std::string>{"redist:", "setup:"}), programs);
        }},
       // Renamed away on the licence page and another put in its place: the
       // held folder refuses, and what runs is the payload's.
@@ -631,6 +680,16 @@ std::vector<Row> Rows() {
        {"Deleting temp folder", "Temp folder successfully deleted"}, {}, kSetupRan | kInstalled, nullptr, nullptr},
       {"HeldFileMarkedForDeletionLetGo", "launch", "fw launch:/update setup hold:readme.txt:5 close letgo",
        {"Deleting temp folder", "Temp folder successfully deleted"}, {}, kSetupRan | kInstalled, nullptr, nullptr},
+      // What the setup program leaves (read-only files and folders, a name outside the code
+      // page, a file held by another program for half a second after its end) goes too.
+      {"WhatTheSetupProgramLeavesGoesWithTheFolder", "launch", "fw env:RAVEN_SETUP_LEAVE=1 launch:/update setup "
+       "hold:left\\held.txt:0 x close release ended", {"Deleting temp folder", "Temp folder successfully deleted"}, {},
+       kSetupRan | kInstalled, [](Scenario& t, HWND) {
+         const std::string left = t.Fresh().at(0) + "\\left\\";
+         EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_READONLY), GetFileAttributesA((left + "ro.txt").c_str()) & 0x11);
+         EXPECT_TRUE(e2e::PathExists(left + "deep\\er\\b.txt") && e2e::PathExists(left + "ro-folder\\c.txt"));
+         EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(e2e::Wide(left + "Папка.txt").c_str()));
+       }, nullptr},
       {"HeldFileHeldOnIsReported", "launch", "fw launch:/update setup hold:readme.txt:1 close ended", {"Deleting temp folder"},
        {"successfully deleted"}, kSetupRan | kInstalled | kErrors | kKept, nullptr, [](Scenario& t, HWND) {
          char text[512] = {};
@@ -640,7 +699,7 @@ std::vector<Row> Rows() {
       // A temporary folder on no local fixed drive (a network path here; a volume
       // without access rights goes the same way): the Windows folder's Temp serves.
       {"TempWhereRightsMeanNothingGivesWayToTheWindowsTemp", "launch", "fw env:TMP=\\\\ravenstock.invalid\\share "
-       "env:TEMP=\\\\ravenstock.invalid\\share launch:/update setup close", {"keeps no access rights",
+       "env:TEMP=\\\\ravenstock.invalid\\share user:/update setup close", {"keeps no access rights",
        "Temp folder successfully deleted"}, {}, kSetupRan | kInstalled, nullptr, [](Scenario& t, HWND) {
          char w[MAX_PATH] = {};
          const std::string temp = std::string(w, GetSystemWindowsDirectoryA(w, MAX_PATH)) + "\\Temp\\Rav", s = t.Record("SETUP_RECORD");
@@ -657,6 +716,10 @@ std::vector<Row> Rows() {
       {"EscapeIsTakenWhileTheSetupProgramRuns", "wizard", "refused opener start next licence accept next T:218 next "
        "opened:1 fw next setup esc ended", {"Deleting temp folder",
        "An error occured while deleting temp folder", "<end "}, {}, kSetupRan | kInstalled | kErrors | kKept, nullptr, nullptr},
+      // The desktop shell's route failing (its window list unregistered): step 11 shows the address.
+      {"ShellRouteThatFailsShowsTheAddress", "wizard", "refused noshell " + licence + "T:218 E:216 next "
+       "T:Continue_Installation address cancel", {"New step reached : 11", ": the address is shown"}, {}, kErrors,
+       nullptr, nullptr},
       // The log a second name of another file: nothing is written through it.
       {"LogWithASecondNameIsNotWrittenThrough", "launch", "fw hardlink launch:/update setup close",
        {"not a log\r\n"}, {"<"}, kSetupRan | kInstalled, nullptr, nullptr},
@@ -681,7 +744,7 @@ std::vector<Row> Rows() {
        }, nullptr},
       // Names the code page cannot write: the relaunch finds the copy; updates unpack into TEMP's short form.
       {"RelaunchFromAFolderTheCodePageCannotWrite", "plain", "copy cyrillic user: box:202", {}, {}, kNoLog, nullptr, nullptr},
-      {"UpdateWithATempTheCodePageCannotWrite", "launch", "fw copy cyrillic launch:/update setup close",
+      {"UpdateWithATempTheCodePageCannotWrite", "launch", "fw copy cyrillic user:/update setup close",
        {"Temp folder successfully deleted"}, {}, kSetupRan | kInstalled, nullptr, [](Scenario& t, HWND) {
          wchar_t temp[MAX_PATH] = {};
          const DWORD n = GetShortPathNameW(e2e::Wide(t.cyrillic_ + "\\Temp").c_str(), temp, MAX_PATH);
@@ -689,7 +752,11 @@ std::vector<Row> Rows() {
        }},
       {"NonAdministratorInUpdateModeIsNotRelaunched", "plain", "copy user:-UPDATE setup x close",
        {"<begin ", "Installation terminated", "<end "}, {}, kSetupRan,
-       [](Scenario& t, HWND) { EXPECT_EQ(1u, t.Copies().size()); }, nullptr},
+       [](Scenario& t, HWND) {  // unelevated, in the user's own temporary folder
+         EXPECT_EQ(1u, t.Copies().size());
+         ASSERT_EQ(1u, t.Fresh().size());
+         EXPECT_EQ(0u, t.Fresh()[0].find(TempDir() + "Rav")) << t.Fresh()[0];
+       }, nullptr},
       {"PayloadLandsByteForByteAndCancelRemovesIt", "payload25", "start x cancel",
        {"Temp folder successfully created", "Loading resource : IDR_STORAGE", "Resources extracted",
         "Deleting temp folder", "Temp folder successfully deleted"}, {}, 0, PayloadLanded, PayloadLogged},
@@ -788,6 +855,70 @@ TEST_F(Guard, WorkFoldersAreProtectedAndUnforeseeable) {
   EXPECT_NE(numbers[0], numbers[1]);
   for (HWND w : wizards) Click(w, IDCANCEL);
   for (Process& run : runs) EXPECT_TRUE(run.Wait());
+}
+
+// At the first moment after the creation call (the seam pauses there) a
+// program of the user tries the swap: the rename fails, and the folder held
+// is the one made. A folder another program made first under the name drawn
+// is left alone and a fresh name taken. The log file's descriptor, as built.
+std::string g_planted, g_swap;
+TEST_F(Guard, WorkFolderIsHeldFromItsCreationAndNeverAnExistingOne) {
+  EXPECT_EQ("O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)", CSessionLog("Ravenstock", "BootStrap").FileSecurityText());
+  g_planted.clear(), g_swap.clear();
+  g_workFolderCreationHookForTesting = [](bool made, const std::string& name) {
+    if (!made && g_planted.empty()) g_planted = name, CreateDirectoryA(name.c_str(), nullptr);
+    if (made && MoveFileA(name.c_str(), (name + "-moved").c_str())) g_swap = "renamed";
+    else if (made) g_swap = "refused " + std::to_string(GetLastError());
+  };
+  CSessionLog log("Ravenstock", "BootStrap");
+  bool created = false;
+  ScopedKernelHandle hold;
+  const std::string folder = CreateWorkFolder("Ravenstock", log, &created, &hold);
+  g_workFolderCreationHookForTesting = nullptr;
+  EXPECT_TRUE(created);
+  EXPECT_EQ(0u, g_swap.find("refused ")) << g_swap;
+  EXPECT_EQ(0u, folder.find(WindowsTempDir() + "Rav")) << folder;
+  EXPECT_NE(g_planted + "\\", folder);
+  EXPECT_TRUE(PathExists(g_planted) && PathExists(folder));
+  BY_HANDLE_FILE_INFORMATION held = {}, made = {};
+  HANDLE h = CreateFileA(folder.c_str(), FILE_READ_ATTRIBUTES, 7, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  EXPECT_TRUE(GetFileInformationByHandle(hold.Get(), &held) && GetFileInformationByHandle(h, &made));
+  CloseHandle(h);
+  EXPECT_EQ(std::make_pair(held.nFileIndexHigh, held.nFileIndexLow), std::make_pair(made.nFileIndexHigh, made.nFileIndexLow));
+  DeleteWorkFolder(folder, log, &hold);
+  EXPECT_FALSE(PathExists(folder));
+  for (const std::string& f : {g_planted, g_planted + "-moved", folder + "-moved"}) RemoveDirectoryA(f.c_str());
+}
+
+// Wine's desktop shell (this prefix's explorer) stopped: the wizard answers Next
+// and then Cancel at once, and shows the page's address after its 5 seconds.
+TEST_F(Guard, StoppedDesktopShellNeverHoldsTheWizard) {
+  Do(Row(), "refused");
+  exe_ = VariantExe("wizard");
+  for (const char* a : {"start", "next", "licence", "accept", "next", "T:218"}) Do(Row(), a);
+  ASSERT_FALSE(HasFatalFailure());
+  char prefix[MAX_PATH] = {};
+  ASSERT_TRUE(GetEnvironmentVariableA("WINEPREFIX", prefix, MAX_PATH) > 0);
+  const std::string stopped = temp_ + "explorer-stopped", going = temp_ + "explorer-going";
+  DeleteFileA(stopped.c_str()), DeleteFileA(going.c_str());
+  // Continued after 15 seconds whatever happens here.
+  ASSERT_TRUE(HostShell("for p in $(pgrep -x explorer.exe); do if grep -qzx WINEPREFIX=" + std::string(prefix) +
+                        " /proc/$p/environ; then kill -STOP $p; touch " + Unix(stopped) + "; sleep 15; kill -CONT $p; "
+                        "fi; done; touch " + Unix(going), [&] { return PathExists(stopped); }));
+  DWORD at = GetTickCount();
+  Click(wizard_, IDOK);
+  EXPECT_TRUE(WaitFor([&] { return Text(IDC_TITLE) == "Continue Installation"; }, 2000));
+  EXPECT_LT(GetTickCount() - at, 2000u);
+  Do(Row(), "address");
+  EXPECT_GE(GetTickCount() - at, 4900u);
+  at = GetTickCount();
+  Click(wizard_, IDCANCEL);
+  EXPECT_TRUE(WaitFor([&] { return !IsWindow(wizard_) || !IsWindowVisible(wizard_); }, 2000));
+  EXPECT_LT(GetTickCount() - at, 2000u);
+  EXPECT_TRUE(bootstrapper_.Wait(20000));
+  EXPECT_TRUE(WaitFor([&] { return PathExists(going); }, 30000));
+  EXPECT_NE(std::string::npos, ReadLog().find("did not open within 5 seconds: the address is shown")) << ReadLog();
+  DeleteFileA(stopped.c_str()), DeleteFileA(going.c_str());
 }
 
 // The wizard's side of a worker: only the detail line is kept.

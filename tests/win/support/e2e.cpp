@@ -231,13 +231,20 @@ std::string TempDir() {  // the one at the start: tests change TEMP for the prog
   return dir;
 }
 
+std::string WindowsTempDir() {
+  char b[MAX_PATH] = {};
+  return std::string(b, GetSystemWindowsDirectoryA(b, MAX_PATH)) + "\\Temp\\";
+}
+
 std::vector<std::string> WorkFolders() {
   std::vector<std::string> result;
-  WIN32_FIND_DATAA fd;
-  HANDLE h = FindFirstFileA((TempDir() + "Rav*").c_str(), &fd);
-  for (BOOL ok = h != INVALID_HANDLE_VALUE; ok; ok = FindNextFileA(h, &fd))
-    if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) result.push_back(TempDir() + fd.cFileName);
-  if (h != INVALID_HANDLE_VALUE) FindClose(h);
+  for (const std::string& parent : {TempDir(), WindowsTempDir()}) {
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((parent + "Rav*").c_str(), &fd);
+    for (BOOL ok = h != INVALID_HANDLE_VALUE; ok; ok = FindNextFileA(h, &fd))
+      if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) result.push_back(parent + fd.cFileName);
+    if (h != INVALID_HANDLE_VALUE) FindClose(h);
+  }
   return result;
 }
 

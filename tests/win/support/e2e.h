@@ -66,7 +66,8 @@ bool WriteFileText(const std::string& path, const std::string& data);
 bool PathExists(const std::string& path);
 void RemoveTree(const std::string& folder);  // and all below it, quietly
 std::string TempDir();                   // ends in "\"
-std::vector<std::string> WorkFolders();  // folders in TempDir() named Rav*
+std::string WindowsTempDir();            // the Windows folder's Temp, ends in "\"
+std::vector<std::string> WorkFolders();  // folders named Rav* in both
 
 }  // namespace e2e
 
