@@ -220,10 +220,10 @@ class Scenario : public ::testing::TestWithParam<Row> {
   void SetOpener(const std::string& command) {  // the shell's program for web pages
     RegSetValueA(HKEY_CLASSES_ROOT, "http\\shell\\open\\command", REG_SZ, command.c_str(), 0);
   }
-  // The registration of the desktop shell's window list (the class its route opens pages
-  // through) moved aside, or back.
+  // The registration of the interface of the desktop shell's window list (the route's
+  // first call: it cannot cross to the shell without) moved aside, or back.
   bool MoveShellClass(bool away) {
-    const char* classes = "Software\\Classes\\CLSID\\{9BA05972-F6A8-11CF-A442-00A0C90A8F39}";
+    const char* classes = "Software\\Classes\\Interface\\{85CB6900-4D95-11CF-960C-0080C7F4EE85}";
     const char* aside = "Software\\Ravenstock Tests\\ShellWindows";
     HKEY from = away ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, to = away ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
     HKEY source = nullptr, target = nullptr;
@@ -716,7 +716,7 @@ std::vector<Row> Rows() {
       {"EscapeIsTakenWhileTheSetupProgramRuns", "wizard", "refused opener start next licence accept next T:218 next "
        "opened:1 fw next setup esc ended", {"Deleting temp folder",
        "An error occured while deleting temp folder", "<end "}, {}, kSetupRan | kInstalled | kErrors | kKept, nullptr, nullptr},
-      // The desktop shell's route failing (its window list unregistered): step 11 shows the address.
+      // The desktop shell's route failing (its window list's interface unregistered): step 11 shows the address.
       {"ShellRouteThatFailsShowsTheAddress", "wizard", "refused noshell " + licence + "T:218 E:216 next "
        "T:Continue_Installation address cancel", {"New step reached : 11", ": the address is shown"}, {}, kErrors,
        nullptr, nullptr},
