@@ -202,14 +202,13 @@ static_assert(sizeof(NtIoStatusBlock) == 2 * sizeof(void*), "IO_STATUS_BLOCK lay
 // FILE_CREATE (never an existing name), FILE_DIRECTORY_FILE,
 // FILE_SYNCHRONOUS_IO_NONALERT, OBJ_CASE_INSENSITIVE; the hold's access
 // adds what CreateFileA would have added to FILE_LIST_DIRECTORY.
-const ULONG kCreateNew = 2;
+const ULONG kFileCreate = 2;
 const ULONG kDirectoryOptions = 0x00000001 | 0x00000020;
 const ULONG kCaseInsensitive = 0x00000040;
 const ACCESS_MASK kHoldNtAccess = 0x0001 | 0x0080 | 0x00100000;
 static_assert(kHoldNtAccess == (FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE),
               "hold access");
-const LONG kNameCollision = static_cast<LONG>(0xC0000035);
-
+const LONG kNameCollision = static_cast<LONG>(0xC0000035);  // STATUS_OBJECT_NAME_COLLISION
 
 // Makes the folder name names and opens it in the same call, so that the
 // folder held is by construction the one made: between a creation and an
@@ -241,7 +240,7 @@ DWORD CreateHeld(const std::string& name, PSECURITY_DESCRIPTOR descriptor,
   if (g_workFolderCreationHookForTesting != nullptr)
     g_workFolderCreationHookForTesting(false, name);
   const LONG status = create(&handle, kHoldNtAccess, &attributes, &io, nullptr,
-                             FILE_ATTRIBUTE_NORMAL, kHoldSharing, kCreateNew,
+                             FILE_ATTRIBUTE_NORMAL, kHoldSharing, kFileCreate,
                              kDirectoryOptions, nullptr, 0);
   if (status < 0) {
     if (status == kNameCollision) return ERROR_ALREADY_EXISTS;
