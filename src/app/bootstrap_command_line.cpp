@@ -25,8 +25,10 @@ bool EqualsIgnoringAsciiCase(const char* text, const char* word) {
 
 void CBootStrapCommandLineInfo::ParseParam(const char* param, bool isSwitch,
                                            bool /*isLast*/) {
-  if (isSwitch && param != nullptr && EqualsIgnoringAsciiCase(param, "update"))
-    update = 1;
+  if (!isSwitch || param == nullptr) return;
+  if (EqualsIgnoringAsciiCase(param, "update")) update = 1;
+  if (EqualsIgnoringAsciiCase(param, "quiet") || EqualsIgnoringAsciiCase(param, "q")) quiet = 1;
+  if (EqualsIgnoringAsciiCase(param, "help") || EqualsIgnoringAsciiCase(param, "?")) help = 1;
 }
 
 std::string RelaunchParameters(const std::string& commandTail) {

@@ -205,12 +205,15 @@ void InstallPackage(ProcessParams& params, WorkerLog& log) {
     msi.setInternalUi(kInstallUiLevel, nullptr);
     msi.setExternalUi(InstallerUiHandler, kInstallMessageFilter, &params);
     const std::string package = params.folder + kFrameworkPackageName;
-    const UINT result = msi.installProduct(package.c_str(), nullptr);
+    const UINT result = msi.installProduct(package.c_str(), kFrameworkInstallProperties);
     params.exitCode = result;
     if (result == ERROR_SUCCESS) {
       log.Info("Installing .net : Ok");
+    } else if (FrameworkInstalledBy(result)) {
+      // Installed: only the restart is left, and that is the caller's to
+      // report, never ours to start.
+      log.Info(StrFormat("Installing .net : Ok, a restart is needed (%u)", result));
     } else {
-      // 3010 (restart required) included: the framework is not usable yet.
       log.Error(kInstallError, result);
       params.failed = true;
     }
