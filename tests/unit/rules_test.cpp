@@ -44,7 +44,8 @@ TEST(StartupSwitch, OnlyTheWholeWordAfterOnePrefixInAnyAsciiCase) {
   // The quiet and help switches follow the same rule: u(pdate), q(uiet), h(elp).
   const struct { const char* arg; const char* set; } more[] = {
       {"/quiet", "q"}, {"-Q", "q"}, {"/QuIeT", "q"}, {"/quiets", ""}, {"/qu", ""}, {"q", ""},
-      {"-?", "h"}, {"/HELP", "h"}, {"/??", ""}, {"?", ""}, {"/h", ""}, {"-update", "u"}};
+      {"-?", "h"}, {"/HELP", "h"}, {"/??", ""}, {"?", ""}, {"/h", ""}, {"-update", "u"},
+      {"/quiet/impersonated", "q"}, {"/impersonated", ""}, {"/quiet/impersonatedx", ""}};
   for (const auto& c : more) {
     CBootStrapCommandLineInfo info;
     ParseCommandLine({c.arg}, info);
