@@ -31,6 +31,8 @@ const char kInstallError[] = "Error while installing .net";
 // INSTALLUILEVEL_NONE | INSTALLUILEVEL_SOURCERESONLY: silent, but the
 // installer may still ask where its source went.
 const INSTALLUILEVEL kInstallUiLevel = static_cast<INSTALLUILEVEL>(0x102);
+// INSTALLUILEVEL_NONE: with no window, not even that question.
+const INSTALLUILEVEL kSilentUiLevel = static_cast<INSTALLUILEVEL>(2);
 // Every message kind from 0 to 14 except files in use.
 const DWORD kInstallMessageFilter = 0x7FDF;
 // Every kind of wake Windows 2000 knows, sent messages included, written
@@ -202,7 +204,7 @@ void InstallPackage(ProcessParams& params, WorkerLog& log) {
       params.failed = true;
       return;
     }
-    msi.setInternalUi(kInstallUiLevel, nullptr);
+    msi.setInternalUi(params.window == nullptr ? kSilentUiLevel : kInstallUiLevel, nullptr);
     msi.setExternalUi(InstallerUiHandler, kInstallMessageFilter, &params);
     const std::string package = params.folder + kFrameworkPackageName;
     const UINT result = msi.installProduct(package.c_str(), kFrameworkInstallProperties);

@@ -929,6 +929,18 @@ TEST(InstallWorker, HandlerAnswersCancelOnceAskedAndATempItCannotMakeFailsIt) {
     EXPECT_EQ(c.answer, InstallerUiHandler(&params, c.type, c.text)) << c.text << c.stop;
     EXPECT_EQ(c.type == INSTALLMESSAGE_ACTIONSTART ? c.detail : "?", owner.detail) << c.text;
   }
+  // With no window (a quiet run) the installer's error goes to the log, answered "not handled", never as a box.
+  DeleteLog();
+  struct Call { ProcessParams* params; int answer; } call = {&params, -1};
+  HANDLE thread = CreateThread(nullptr, 0, [](LPVOID c) -> DWORD {
+    Call& call = *static_cast<Call*>(c);
+    call.answer = InstallerUiHandler(call.params, INSTALLMESSAGE_ERROR | MB_OK, "Disk full");
+    return 0;
+  }, &call, 0, nullptr);
+  const bool answered = WaitForSingleObject(thread, 5000) == WAIT_OBJECT_0;
+  if (!answered) Click(FindMessageBox(GetCurrentProcessId()), IDOK), WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  EXPECT_TRUE(answered && call.answer == 0 && ReadLog().find(">Error : Disk full<") != std::string::npos) << ReadLog();
   // The worker the handler serves: a TEMP for the redistributable it cannot make fails it before anything runs.
   DeleteLog();
   params.programPath = DemoRedist(), params.tempFolder = TempDir() + "no-such-folder\\temp";
