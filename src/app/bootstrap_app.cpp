@@ -47,22 +47,24 @@ BOOL CBootStrapApp::InitInstance() {
   const bool administrator = IsAdministrator();
   if (!administrator && !updateMode) {
     // Before any elevation prompt: the running copy's is the one that counts.
-    if (AnotherCopyIsRunning()) {
-      if (!quiet) BringFirstCopyForward();
-      exitCode_ = kExitAnotherCopy;
-      return FALSE;
-    }
+    if (YieldsToAnotherCopy(AnotherCopyIsRunning(), quiet)) return FALSE;
     const bool zoneChecksKnown = version.dwMajorVersion > 5 || version.dwMinorVersion >= 1;
     exitCode_ = RelaunchOrRefuse(quiet, zoneChecksKnown);
     return FALSE;
   }
-  if (!TakeInstanceMutex()) {
-    if (!quiet) BringFirstCopyForward();
-    exitCode_ = kExitAnotherCopy;
-    return FALSE;
-  }
+  if (YieldsToAnotherCopy(!TakeInstanceMutex(), quiet)) return FALSE;
   RunWizard(updateMode, quiet);
   return FALSE;
+}
+
+// A copy that finds another running shows nothing of its own and touches
+// nothing: the deployment tool learns of it from the exit code, a user from
+// the first copy's wizard coming to the front.
+bool CBootStrapApp::YieldsToAnotherCopy(bool anotherRuns, bool quiet) {
+  if (!anotherRuns) return false;
+  if (!quiet) BringFirstCopyForward();
+  exitCode_ = kExitAnotherCopy;
+  return true;
 }
 
 unsigned long CBootStrapApp::RelaunchOrRefuse(bool quiet, bool zoneChecksKnown) {

@@ -19,6 +19,8 @@ class CBootStrapApp : public CWinApp {
 
  private:
   unsigned long RelaunchOrRefuse(bool quiet, bool zoneChecksKnown);
+  // True, with the exit code set, when anotherRuns: this copy then ends.
+  bool YieldsToAnotherCopy(bool anotherRuns, bool quiet);
   // Ends the process when the run is over, with the run's exit code; does
   // not return.
   void RunWizard(bool updateMode, bool quiet);
