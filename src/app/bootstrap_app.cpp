@@ -4,6 +4,8 @@
 
 #include "app/bootstrap_command_line.h"
 #include "app/elevation.h"
+#include "app/exit_codes.h"
+#include "app/single_instance.h"
 #include "resource_ids.h"
 
 // The version structure's size is what tells Windows which form the caller
@@ -21,35 +23,62 @@ BOOL CBootStrapApp::InitInstance() {
   CWinApp::InitInstance();
   ParseCommandLine(*info);
 
+  // Asked for the switches: that is all this run does.
+  if (info->help != 0) {
+    AfxMessageBox(IDS_HELP, MB_OK | MB_ICONINFORMATION);
+    return FALSE;
+  }
   OSVERSIONINFOA version = {};
   version.dwOSVersionInfoSize = sizeof version;
   GetVersionExA(&version);
-  bool updateMode = info->update != 0;
+  const bool updateMode = info->update != 0;
+  // Update mode keeps its meaning whatever else is given.
+  const bool quiet = info->quiet != 0 && !updateMode;
 
   // Only the major version matters: 5 is Windows 2000, and every later
   // system has at least that.
   if (version.dwMajorVersion < 5) {
-    AfxMessageBox(IDS_OLD_WINDOWS, MB_OK);
+    if (!quiet) AfxMessageBox(IDS_OLD_WINDOWS, MB_OK);
+    exitCode_ = kExitFailed;
     return FALSE;
   }
   // Asked in update mode as well, where the answer does not matter: update
   // mode never relaunches.
-  bool administrator = IsAdministrator();
+  const bool administrator = IsAdministrator();
   if (!administrator && !updateMode) {
-    RelaunchOrRefuse();
+    // Before any elevation prompt: the running copy's is the one that counts.
+    if (YieldsToAnotherCopy(AnotherCopyIsRunning(), quiet)) return FALSE;
+    const bool zoneChecksKnown = version.dwMajorVersion > 5 || version.dwMinorVersion >= 1;
+    exitCode_ = RelaunchOrRefuse(quiet, zoneChecksKnown);
     return FALSE;
   }
-  RunWizard(updateMode);
+  if (YieldsToAnotherCopy(!TakeInstanceMutex(), quiet)) return FALSE;
+  RunWizard(updateMode, quiet);
   return FALSE;
 }
 
-void CBootStrapApp::RelaunchOrRefuse() {
+// A copy that finds another running shows nothing of its own and touches
+// nothing: the deployment tool learns of it from the exit code, a user from
+// the first copy's wizard coming to the front.
+bool CBootStrapApp::YieldsToAnotherCopy(bool anotherRuns, bool quiet) {
+  if (!anotherRuns) return false;
+  if (!quiet) BringFirstCopyForward();
+  exitCode_ = kExitAnotherCopy;
+  return true;
+}
+
+unsigned long CBootStrapApp::RelaunchOrRefuse(bool quiet, bool zoneChecksKnown) {
   // A copy that was itself started elevated and still lacks the rights
   // (the user chose an account without them, or the system grants none)
   // would otherwise relaunch again and again: tell the user instead.
   if (IsRelaunchedCopy(m_lpCmdLine)) {
-    AfxMessageBox(IDS_NOT_ADMIN, MB_OK);
-    return;
+    if (!quiet) AfxMessageBox(IDS_NOT_ADMIN, MB_OK);
+    return kExitFailed;
   }
-  RelaunchElevated(m_hInstance, m_lpCmdLine);
+  const RelaunchResult relaunch = RelaunchElevated(m_hInstance, m_lpCmdLine, zoneChecksKnown);
+  if (relaunch.started) return relaunch.exitCode;
+  // The user said no to the elevation prompt: the run ends as a Cancel.
+  if (relaunch.error == ERROR_CANCELLED) return kExitUserCancelled;
+  if (!quiet) AfxMessageBox(IDS_NOT_ADMIN, MB_OK);
+  return kExitFailed;
 }

@@ -25,8 +25,18 @@ bool EqualsIgnoringAsciiCase(const char* text, const char* word) {
 
 void CBootStrapCommandLineInfo::ParseParam(const char* param, bool isSwitch,
                                            bool /*isLast*/) {
-  if (isSwitch && param != nullptr && EqualsIgnoringAsciiCase(param, "update"))
-    update = 1;
+  if (!isSwitch || param == nullptr) return;
+  // The relaunch appends its marker without a blank: a last switch reaches
+  // the elevated copy as "/quiet/impersonated", and must still count.
+  std::string word = param;
+  const size_t markerSize = std::strlen(kImpersonatedMarker);
+  if (word.size() > markerSize &&
+      word.compare(word.size() - markerSize, markerSize, kImpersonatedMarker) == 0)
+    word.resize(word.size() - markerSize);
+  param = word.c_str();
+  if (EqualsIgnoringAsciiCase(param, "update")) update = 1;
+  if (EqualsIgnoringAsciiCase(param, "quiet") || EqualsIgnoringAsciiCase(param, "q")) quiet = 1;
+  if (EqualsIgnoringAsciiCase(param, "help") || EqualsIgnoringAsciiCase(param, "?")) help = 1;
 }
 
 std::string RelaunchParameters(const std::string& commandTail) {

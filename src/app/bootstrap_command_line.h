@@ -10,12 +10,15 @@
 
 class CBootStrapCommandLineInfo : public CCommandLineInfo {
  public:
-  // Only "/update" or "-update", in any letter case, selects update mode;
-  // every other argument (the relaunch marker included) is left to the
-  // product's setup program, which receives the same command line.
+  // The switches, each after one "/" or "-" and in any letter case:
+  // "update" (update mode), "quiet" or "q" (the whole course without a
+  // window), "?" or "help". Every argument, these included, is still
+  // passed on to the product's setup program.
   void ParseParam(const char* param, bool isSwitch, bool isLast) override;
 
   int update = 0;
+  int quiet = 0;
+  int help = 0;
 };
 
 // The marker that tells a copy it was started by an elevated relaunch.

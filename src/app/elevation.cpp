@@ -12,6 +12,11 @@
 static_assert(sizeof(SHELLEXECUTEINFOW) == (sizeof(void*) == 4 ? 60 : 112),
               "SHELLEXECUTEINFOW layout");
 
+// SEE_MASK_NOZONECHECKS: the shell knows it from XP on, Windows 2000's
+// does not, so it is set only where it is known.
+const ULONG kNoZoneChecks = 0x00800000;
+static_assert(kNoZoneChecks == SEE_MASK_NOZONECHECKS, "SEE_MASK_NOZONECHECKS");
+
 bool IsAdministrator() {
   SID_IDENTIFIER_AUTHORITY ntAuthority = {SECURITY_NT_AUTHORITY};
   PSID administrators = nullptr;
@@ -28,7 +33,9 @@ bool IsAdministrator() {
 
 // The relaunch goes by the wide path: in ANSI, a folder name the code page
 // cannot write would name nothing, or another program.
-void RelaunchElevated(HINSTANCE instance, const std::string& commandTail) {
+RelaunchResult RelaunchElevated(HINSTANCE instance, const std::string& commandTail,
+                                bool zoneChecksKnown) {
+  RelaunchResult result;
   const std::wstring path = ModulePathW(instance);
   const std::string tail = RelaunchParameters(commandTail);
   std::vector<wchar_t> parameters(tail.size() + 1);
@@ -40,14 +47,28 @@ void RelaunchElevated(HINSTANCE instance, const std::string& commandTail) {
   // The process handle is what the wait needs; DDEWAIT lets the shell
   // finish its work before this call returns.
   info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_DDEWAIT;
+  if (zoneChecksKnown) info.fMask |= kNoZoneChecks;
   info.lpVerb = L"runas";
   info.lpFile = path.c_str();
   info.lpParameters = parameters.data();
   info.nShow = SW_SHOWNORMAL;
-  // A refused elevation leaves hProcess null and the wait returns at once:
-  // the user declined, so there is nothing to report.
-  if (!path.empty()) ShellExecuteExW(&info);
-  // The handle stays open until the process ends: nothing is gained by
-  // closing it a moment earlier.
+  if (path.empty()) {
+    result.error = ERROR_FILE_NOT_FOUND;
+    return result;
+  }
+  if (!ShellExecuteExW(&info)) {
+    result.error = GetLastError();
+    return result;
+  }
+  // Started, but through a route that gives no process to wait for: its
+  // outcome cannot be known, and cannot be called a success.
+  if (info.hProcess == nullptr) {
+    result.error = ERROR_INVALID_HANDLE;
+    return result;
+  }
+  result.started = true;
   WaitForSingleObject(info.hProcess, INFINITE);
+  if (!GetExitCodeProcess(info.hProcess, &result.exitCode)) result.exitCode = ERROR_INSTALL_FAILURE;
+  CloseHandle(info.hProcess);
+  return result;
 }

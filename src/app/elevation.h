@@ -10,9 +10,18 @@
 // Administrators group. Any failure of the test counts as "not a member".
 bool IsAdministrator();
 
+struct RelaunchResult {
+  bool started = false;
+  DWORD error = 0;     // why it did not start (ERROR_CANCELLED: refused)
+  DWORD exitCode = 0;  // the elevated copy's, once it has ended
+};
+
 // Starts this executable again through the "runas" verb with commandTail
-// followed by the relaunch marker, and waits for that copy to end. A
-// refused or failed launch returns at once; nothing is reported.
-void RelaunchElevated(HINSTANCE instance, const std::string& commandTail);
+// followed by the relaunch marker, and waits for that copy to end.
+// zoneChecksKnown: the system has the shell's zone checks (XP and later),
+// which are then skipped, so a downloaded program does not ask a second
+// time before the elevation prompt.
+RelaunchResult RelaunchElevated(HINSTANCE instance, const std::string& commandTail,
+                                bool zoneChecksKnown);
 
 #endif

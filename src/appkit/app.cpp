@@ -17,6 +17,8 @@ CWinApp::~CWinApp() {
 
 BOOL CWinApp::InitInstance() { return TRUE; }
 
+int CWinApp::ExitInstance() { return 0; }
+
 int CWinApp::Run() {
   MSG msg;
   while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
@@ -87,6 +89,6 @@ int AfxWinMain(HINSTANCE instance, const char* cmdLine, int cmdShow) {
   if (app->m_appTitle.empty()) app->m_appTitle = ExeTitle();
   app->m_args.clear();
   for (int i = 1; i < __argc; ++i) app->m_args.push_back(__argv[i]);
-  if (!app->InitInstance()) return 0;
+  if (!app->InitInstance()) return app->ExitInstance();
   return app->Run();
 }

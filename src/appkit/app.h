@@ -25,6 +25,8 @@ class CWinApp {
   virtual BOOL InitInstance();
   // The framework's message loop; the bootstrapper never reaches it.
   virtual int Run();
+  // The process's exit code when InitInstance returned FALSE.
+  virtual int ExitInstance();
 
   void ParseCommandLine(CCommandLineInfo& info);
 

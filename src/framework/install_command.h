@@ -18,4 +18,13 @@ extern const char kUnpackTempFolderName[];  // "temp"
 // the /c: argument are doubled, as the redistributable's extractor expects.
 std::string FrameworkUnpackCommandLine(const std::string& folder);
 
+// The installer's command line: the installer must never restart the
+// machine by itself; a restart it needs is reported, never started.
+extern const char kFrameworkInstallProperties[];  // "REBOOT=ReallySuppress"
+
+// True for an installer result that leaves the framework installed: 0, and
+// 3010 or 1641, which only add that a restart is needed.
+bool FrameworkInstalledBy(unsigned long installerResult);
+bool FrameworkNeedsRestartAfter(unsigned long installerResult);
+
 #endif

@@ -32,6 +32,8 @@ const char kInstallError[] = "Error while installing .net";
 // INSTALLUILEVEL_NONE | INSTALLUILEVEL_SOURCERESONLY: silent, but the
 // installer may still ask where its source went.
 const INSTALLUILEVEL kInstallUiLevel = static_cast<INSTALLUILEVEL>(0x102);
+// INSTALLUILEVEL_NONE: with no window, not even that question.
+const INSTALLUILEVEL kSilentUiLevel = static_cast<INSTALLUILEVEL>(2);
 // Every message kind from 0 to 14 except files in use.
 const DWORD kInstallMessageFilter = 0x7FDF;
 // Every kind of wake Windows 2000 knows, sent messages included, written
@@ -205,15 +207,18 @@ void InstallPackage(ProcessParams& params, WorkerLog& log) {
       params.failed = true;
       return;
     }
-    msi.setInternalUi(kInstallUiLevel, nullptr);
+    msi.setInternalUi(params.window == nullptr ? kSilentUiLevel : kInstallUiLevel, nullptr);
     msi.setExternalUi(InstallerUiHandler, kInstallMessageFilter, &params);
     const std::string package = params.folder + kFrameworkPackageName;
-    const UINT result = msi.installProduct(package.c_str(), nullptr);
+    const UINT result = msi.installProduct(package.c_str(), kFrameworkInstallProperties);
     params.exitCode = result;
     if (result == ERROR_SUCCESS) {
       log.Info("Installing .net : Ok");
+    } else if (FrameworkInstalledBy(result)) {
+      // Installed: only the restart is left, and that is the caller's to
+      // report, never ours to start.
+      log.Info(StrFormat("Installing .net : Ok, a restart is needed (%u)", result));
     } else {
-      // 3010 (restart required) included: the framework is not usable yet.
       log.Error(kInstallError, result);
       params.failed = true;
     }

@@ -6,6 +6,7 @@
 
 #include "framework/installer_progress.h"
 #include "framework/workers.h"
+#include "log/session_log.h"
 #include "worker/params.h"
 #include "worker/wizard_owner.h"
 
@@ -39,6 +40,13 @@ class WizardProgressSink : public InstallerProgressSink {
   }
   int ShowMessageBox(const char* text, const char* caption,
                      std::uint32_t style, std::uint16_t language) override {
+    // No window: a run nobody watches. The text goes to the log, and 0
+    // leaves the answer to the installer, as its own silent mode does.
+    if (window_ == nullptr) {
+      CSessionLog* log = owner_ != nullptr ? owner_->GetSessionLog() : nullptr;
+      if (log != nullptr) log->WriteInfo("BootStrap", std::string(caption) + " : " + text);
+      return 0;
+    }
     MessageBeep(style & 0xF0);
     return MessageBoxExA(window_, text, caption, style, language);
   }

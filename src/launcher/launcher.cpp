@@ -9,6 +9,7 @@
 #include "appkit/strings.h"
 #include "launcher/child_environment.h"
 #include "launcher/setup_command.h"
+#include "launcher/shell_start.h"
 #include "log/session_log.h"
 #include "worker/messages.h"
 #include "worker/params.h"
@@ -82,7 +83,18 @@ void StartSetupProgram(ProcessParams& params, CSessionLog* log,
   commandLine.push_back('\0');
   if (!CreateFreshProcess(params.programPath.c_str(), commandLine.data(), folder.c_str(),
                           &startup, &process, environment)) {
-    const DWORD error = GetLastError();
+    DWORD error = GetLastError();
+    // Unelevated (update mode), a setup program that must run elevated
+    // starts only through the shell, which asks for the rights.
+    if (error == kErrorElevationRequired) {
+      if (log != nullptr) log->WriteInfo(kSection, "The setup program asks for administrator rights");
+      if (StartThroughShell(params.programPath.c_str(), params.commandLine.c_str(),
+                            folder.c_str(), &process)) {
+        if (log != nullptr) log->WriteInfo(kSection, "Installation process successfully started");
+        return;
+      }
+      error = GetLastError();
+    }
     std::memset(&process, 0, sizeof process);
     if (log != nullptr) log->WriteError(kSection, kStartFailed, error);
     params.stop = true;

@@ -47,6 +47,13 @@ class CSetupWizardDlg : public CDialog, public WizardOwner {
 
   // Runs the setup program on the calling thread without a window.
   void RunInstallation();
+  // The whole course without a window: the framework when it is missing,
+  // then the setup program, all on the calling thread. Returns the run's
+  // exit code.
+  unsigned long RunQuietly();
+  // The run's exit code once the dialog ended with dialogResult, or, run
+  // without a window (windowless), once RunInstallation returned.
+  unsigned long ExitCode(INT_PTR dialogResult, bool windowless) const;
 
   // The step machine.
   void NextStep();
@@ -95,7 +102,10 @@ class CSetupWizardDlg : public CDialog, public WizardOwner {
   void ApplyStepLayout(bool* next, bool* progress, bool* licence, bool* error);
   void ShowLicenceGroup(bool show);
   void RunInstallationFromStep11();
+  void FillDownloadBlock(HWND window, WizardOwner* owner);
+  void FillInstallBlock(HWND window, WizardOwner* owner);
   void FillLaunchBlock(HWND window);
+  void NoteQuietStep(int reached);
   bool StartWorkerThread(LPTHREAD_START_ROUTINE procedure, void* block);
   void RefreshControls();
   void OnManualPageDone(UINT request, int outcome);
@@ -132,6 +142,9 @@ class CSetupWizardDlg : public CDialog, public WizardOwner {
   // The end message the running worker sends, 0 while none runs. Any
   // program on the desktop can post the same numbers.
   UINT awaitedEnd_ = 0;
+  // What the exit code is made of besides the setup program's own.
+  bool userCancelled_ = false;
+  bool restartRequired_ = false;
   // Held open until just before the deletion: nobody can swap the folder.
   ScopedKernelHandle workFolderHold_;
   // The latest request to open the manual page; whether a thread still

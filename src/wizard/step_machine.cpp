@@ -5,6 +5,7 @@
 #include "appkit/app.h"
 #include "appkit/strings.h"
 #include "framework/detection.h"
+#include "framework/install_command.h"
 #include "framework/redist_hash.h"
 #include "framework/workers.h"
 #include "log/session_log.h"
@@ -187,12 +188,15 @@ void CSetupWizardDlg::RunInstallationFromStep11() {
 }
 
 void CSetupWizardDlg::OnFrameworkInstallDone() {
-  if (processParams.exitCode != 0 || processParams.failed) {
+  // A restart the installer asks for leaves the framework installed: the
+  // run goes on, and its exit code says so at the end.
+  if (!FrameworkInstalledBy(processParams.exitCode) || processParams.failed) {
     step = kFrameworkInstallFailed;
     EnableWindow(cancelButton, TRUE);
     UpdateControls();
     return;
   }
+  restartRequired_ = restartRequired_ || FrameworkNeedsRestartAfter(processParams.exitCode);
   // The worker is still blocked in its final send and will not touch the
   // block again: it may be refilled for the launcher now.
   ResetProcessParams();
@@ -200,6 +204,7 @@ void CSetupWizardDlg::OnFrameworkInstallDone() {
 }
 
 void CSetupWizardDlg::OnCancelClicked() {
+  userCancelled_ = true;
   CancelDownload(downloadParams);
   processParams.stop = true;
   switch (step) {

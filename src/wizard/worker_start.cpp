@@ -32,29 +32,37 @@ bool CSetupWizardDlg::StartWorkerThread(LPTHREAD_START_ROUTINE procedure,
   return true;
 }
 
-void CSetupWizardDlg::StartFrameworkDownload() {
-  downloadParams.window = m_hWnd;
+void CSetupWizardDlg::FillDownloadBlock(HWND window, WizardOwner* owner) {
+  downloadParams.window = window;
   downloadParams.host = frameworkHost_;
   downloadParams.objectPath = frameworkObjectPath_;
   downloadParams.port = 80;
   downloadParams.localFile = workFolder + kRedistributableName;
-  downloadParams.owner = this;
+  downloadParams.owner = owner;
   downloadParams.expectedSha256 = LoadPinnedRedistHash();
+}
+
+void CSetupWizardDlg::StartFrameworkDownload() {
+  FillDownloadBlock(m_hWnd, this);
   awaitedEnd_ = WM_DOWNLOAD_DONE;
   if (StartWorkerThread(DownloadWorker, &downloadParams)) return;
   downloadParams.failed = true;
   PostMessageA(m_hWnd, WM_DOWNLOAD_DONE, 0, 0);
 }
 
-void CSetupWizardDlg::StartFrameworkInstall() {
-  processParams.window = m_hWnd;
+void CSetupWizardDlg::FillInstallBlock(HWND window, WizardOwner* owner) {
+  processParams.window = window;
   // Only the checked copy in the work folder is run (downloaded, or taken
   // from beside the program), with the work folder as its current folder.
   processParams.programPath = workFolder + kRedistributableName;
-  processParams.owner = this;
+  processParams.owner = owner;
   processParams.folder = workFolder + kUnpackFolderName + "\\";
   processParams.commandLine = FrameworkUnpackCommandLine(processParams.folder);
   processParams.tempFolder = workFolder + kUnpackTempFolderName;
+}
+
+void CSetupWizardDlg::StartFrameworkInstall() {
+  FillInstallBlock(m_hWnd, this);
   awaitedEnd_ = WM_FRAMEWORK_INSTALL_DONE;
   if (StartWorkerThread(FrameworkInstallWorker, &processParams)) return;
   processParams.failed = true;

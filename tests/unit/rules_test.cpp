@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "app/bootstrap_command_line.h"
+#include "app/exit_codes.h"
+#include "framework/install_command.h"
 #include "framework/installer_progress.h"
 #include "framework/sha256.h"
 #include "launcher/environment_filter.h"
@@ -41,6 +43,36 @@ TEST(StartupSwitch, OnlyTheWholeWordAfterOnePrefixInAnyAsciiCase) {
   }
   for (const char* tail : {"", "impersonated", "/impersonated x", "/IMPERSONATED"})
     EXPECT_FALSE(IsRelaunchedCopy(tail)) << tail;
+  // The quiet and help switches follow the same rule: u(pdate), q(uiet), h(elp).
+  const struct { const char* arg; const char* set; } more[] = {
+      {"/quiet", "q"}, {"-Q", "q"}, {"/QuIeT", "q"}, {"/quiets", ""}, {"/qu", ""}, {"q", ""},
+      {"-?", "h"}, {"/HELP", "h"}, {"/??", ""}, {"?", ""}, {"/h", ""}, {"-update", "u"},
+      {"/quiet/impersonated", "q"}, {"/impersonated", ""}, {"/quiet/impersonatedx", ""}};
+  for (const auto& c : more) {
+    CBootStrapCommandLineInfo info;
+    ParseCommandLine({c.arg}, info);
+    EXPECT_EQ(c.set, std::string(info.update ? "u" : "") + (info.quiet ? "q" : "") + (info.help ? "h" : ""))
+        << c.arg;
+  }
+}
+
+// The exit code: the setup program's own when it ran to its end, a restart
+// only on top of its success; otherwise who ended the run. The installer
+// results that leave the framework installed.
+TEST(ExitCodes, SetupProgramFirstThenRestartThenWhoEndedIt) {
+  const struct { bool finished; unsigned long setup; bool restart, cancelled; unsigned long code; } cases[] = {
+      {true, 0, false, false, 0},     {true, 0, true, false, 3010},  {true, 7, true, false, 7},
+      {true, 1602, false, false, 1602}, {true, 0, false, true, 0},   {false, 0, true, true, 1602},
+      {false, 0, true, false, 1603},  {false, 259, false, false, 1603}};
+  for (const auto& c : cases) {
+    RunOutcome outcome;
+    outcome.setupFinished = c.finished, outcome.setupExitCode = c.setup;
+    outcome.restartRequired = c.restart, outcome.userCancelled = c.cancelled;
+    EXPECT_EQ(c.code, RunExitCode(outcome)) << c.finished << c.setup << c.restart << c.cancelled;
+  }
+  for (unsigned long result : {0ul, 3010ul, 1641ul, 1ul, 1602ul, 1603ul, 3011ul, 1638ul})
+    EXPECT_EQ(result == 0 || result == 3010 || result == 1641, FrameworkInstalledBy(result)) << result;
+  EXPECT_FALSE(FrameworkNeedsRestartAfter(0));
 }
 
 TEST(CommandLines, WorkingFolderCutsAtTheLastRealBackslash) {

@@ -81,6 +81,29 @@ std::vector<std::string> Files(const std::string& folder, const std::string& pre
   return out;
 }
 
+// The title of a visible top-level window of the process (a message box
+// included), "" when it shows none.
+std::string ShownWindow(DWORD pid) {
+  for (HWND h = GetTopWindow(nullptr); h != nullptr; h = GetWindow(h, GW_HWNDNEXT)) {
+    DWORD p = 0;
+    GetWindowThreadProcessId(h, &p);
+    char text[256] = "(no title)";
+    if (p == pid && IsWindowVisible(h)) return GetWindowTextA(h, text, sizeof text), text;
+  }
+  return "";
+}
+
+// Watches the process's windows until it ends or timeoutMs passes: the first
+// one it showed, "" for none.
+std::string WindowShownUntilEnd(e2e::Process& process, DWORD timeoutMs) {
+  std::string shown;
+  e2e::WaitFor([&] {
+    if (shown.empty()) shown = ShownWindow(process.Id());
+    return process.Wait(0);
+  }, timeoutMs);
+  return shown;
+}
+
 bool OnWine() { return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr; }
 
 std::string DemoRedist() { return e2e::BuildDir() + "\\" RAVEN_WIN_TREE "\\demo\\dotnetfx.exe"; }
@@ -137,7 +160,7 @@ class Scenario : public ::testing::TestWithParam<Row> {
     before_ = e2e::WorkFolders();
     CreateDirectoryA(cwd_.c_str(), nullptr);
     for (const char* name : {"SETUP_RECORD", "SETUP_SENT", "REDIST_RECORD", "RECORDER_FILE", "LOG_TARGET",
-                             "ENVIRONMENT_RECORD"}) {
+                             "ENVIRONMENT_RECORD", "PACKAGE_RECORD"}) {
       DeleteFileA((TempDir() + name).c_str());
       SetEnv(std::string("RAVEN_") + name, TempDir() + name);
     }
@@ -187,7 +210,7 @@ class Scenario : public ::testing::TestWithParam<Row> {
   std::string Record(const char* name) const { return e2e::ReadFileText(temp_ + name); }
   std::string Str(UINT id) const {  // from the exe's own string table
     HMODULE m = LoadLibraryExW(e2e::Wide(exe_).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    char buf[512] = {};
+    char buf[1024] = {};
     if (m != nullptr && LoadStringA(m, id, buf, sizeof buf) >= 0) FreeLibrary(m);
     return buf;
   }
@@ -243,6 +266,7 @@ class Scenario : public ::testing::TestWithParam<Row> {
   size_t heldFiles_ = 0;  // in the work folder when it was taken
   bool fullDisk_ = false;
   DWORD pressedAt_ = 0;
+  DWORD exitCode_ = 0;  // the run's expected exit code
   loopback::Server server_;
   std::unique_ptr<loopback::ProxySetting> proxy_;
 };
@@ -418,6 +442,31 @@ void Scenario::Do(const Row& row, const std::string& a) {
   } else if (a == "hardlink") {  // the log, as a second name of another file
     ASSERT_TRUE(e2e::WriteFileText(temp_ + "LOG_TARGET", "not a log\r\n") &&
                 CreateHardLinkA(e2e::LogPath().c_str(), (temp_ + "LOG_TARGET").c_str(), nullptr));
+  } else if (key == "quiet") {  // started with these arguments in cwd_; shows no window up to its end
+    bootstrapper_ = e2e::Process(exe_, text, cwd_);
+    ASSERT_TRUE(bootstrapper_.Started()) << exe_;
+    EXPECT_EQ("", WindowShownUntilEnd(bootstrapper_, 120000));
+  } else if (key == "second") {  // another copy (":user", an unelevated one) ends within 5 s with 1618, showing nothing
+    if (value == "user") {
+      Do(row, "user:");
+      ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(user_.hProcess, 5000));
+      DWORD code = 0;
+      EXPECT_TRUE(GetExitCodeProcess(user_.hProcess, &code) && code == 1618) << code;
+      for (const auto& c : Copies()) EXPECT_NE(user_.dwProcessId, c.second);  // it relaunched nothing
+    } else {  // and brings the first one's wizard to the front, from behind a window of ours
+      HWND ours = CreateWindowExA(0, "STATIC", "in front", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr,
+                                  nullptr, nullptr);
+      SetForegroundWindow(ours);
+      ASSERT_NE(wizard_, GetForegroundWindow());
+      e2e::Process other(exe_, "");
+      EXPECT_EQ("", WindowShownUntilEnd(other, 5000));
+      EXPECT_EQ(1618u, other.ExitCode());
+      other.Kill();
+      EXPECT_EQ(wizard_, GetForegroundWindow());
+      DestroyWindow(ours);
+    }
+  } else if (key == "code") {  // the exit code the run must end with (0 when not given)
+    exitCode_ = static_cast<DWORD>(std::strtoul(value.c_str(), nullptr, 10));
   } else if (a == "fw") {
     e2e::SetFrameworkInstalled(true);
   } else if (a == "noshell") {
@@ -454,8 +503,10 @@ void Scenario::Run(const Row& row) {
   ASSERT_TRUE(bootstrapper_.Wait(120000) ||
               WaitForSingleObject(user_.hProcess, 120000) == WAIT_OBJECT_0) << "still running";
 
-  // The program sets no exit code of its own: every run ends with 0, whatever its course.
-  EXPECT_TRUE(!bootstrapper_.Started() || bootstrapper_.ExitCode() == 0) << bootstrapper_.ExitCode();
+  // Read from Windows: the whole code, where Wine's own command passes only its low 8 bits.
+  DWORD code = bootstrapper_.ExitCode();
+  if (!bootstrapper_.Started()) GetExitCodeProcess(user_.hProcess, &code);
+  EXPECT_EQ(exitCode_, code);
   log_ = e2e::ReadLog();
   EXPECT_TRUE(InOrder(log_, row.log)) << log_;
   // The first record was stamped while the run went on.
@@ -519,19 +570,19 @@ std::vector<Row> Rows() {
   const std::string licence = "start next licence accept next ";
   const std::string installed = "Installing .net : Ok", step10 = "Updating controls for step 10";
   std::vector<Row> rows = {
-      {"WelcomePageThenCancel", "wizard", "start T:203 S:204 D: cancel",
+      {"WelcomePageThenCancel", "wizard", "code:1602 start T:203 S:204 D: cancel",
        {"<begin ", frame, "Updating controls for step 0", "Controls updated", "<end ", frame},
        {"Seeking next step"}, 0, nullptr, nullptr},
       // Escape's command is refused while Cancel is disabled (as the installer may ask).
-      {"CancelWhileFrameworkRequired", "wizard", "start cancel-off cmd:2 cancel-on next S:205 disabled cancel", {"<end "},
+      {"CancelWhileFrameworkRequired", "wizard", "code:1602 start cancel-off cmd:2 cancel-on next S:205 disabled cancel", {"<end "},
        {"New step reached : 2"}, 0, nullptr, nullptr},
       // Worker messages while no worker runs (cancelled, install and setup ended,
       // download ended) change nothing: Next, posted behind them, moves on.
-      {"ForeignWorkerMessagesChangeNothing", "wizard", "start post:103 post:106 post:100 "
+      {"ForeignWorkerMessagesChangeNothing", "wizard", "code:1602 start post:103 post:106 post:100 "
        "post:101 next S:205 cancel", {"Seeking next step for step 0", "New step reached : 1", "<end "},
        {"New step reached : 2", "Seeking next step for step 1"}, 0, nullptr, nullptr},
       // Enter is Next, and is refused with it.
-      {"LicenceAfterOneSecondGatesNext", "wizard", "start next licence after:700 x accept enabled decline disabled cmd:1 "
+      {"LicenceAfterOneSecondGatesNext", "wizard", "code:1602 start next licence after:700 x accept enabled decline disabled cmd:1 "
        "cancel", {"New step reached : 2"}, {"Seeking next step for step 2"}, 0, LicencePage, nullptr},
       {"RefusedDownloadLeadsToTheManualInstallation", "wizard",
        "refused env:RAVEN_SETUP_AUTOCLOSE=1500 opener " + licence + "T:218 E:216 next "
@@ -543,7 +594,7 @@ std::vector<Row> Rows() {
        }, [](Scenario& t, HWND) { EXPECT_EQ(1, CountOf(t.log_, "Starting installation thread")); }},
       // The install's end makes no step change of its own: only the layout.
       {"RedistributableThatIsNoProgram", "wizard-install",
-       "beside:text " + licence + "T:218 E:220 cancel", {step10}, {"New step reached : 10"},
+       "code:1602 beside:text " + licence + "T:218 E:220 cancel", {step10}, {"New step reached : 10"},
        kErrors, nullptr, [=](Scenario& t, HWND) { EXPECT_EQ(1, CountOf(t.log_, step10)); }},
       {"DownloadInstallsWithProgress", "download",
        "serve:--mode_slow_--piece_16384_--pause_60 env:RAVEN_REDIST_DELAY_MS=1500 env:RAVEN_"
@@ -566,11 +617,11 @@ std::vector<Row> Rows() {
       {"OverlongBodyStopsAtItsLength", "download", "serve:--mode_overlong env:RAVEN_SETUP_AUTOCLOSE=1000 " + licence,
        {kGot, installed}, {}, kAsked | kSetupRan | kRedistRan | kInstalled, nullptr, nullptr},
       // The wizard ends once the worker has seen the flag and closed its file.
-      {"CancelDuringTheDownload", "download", "serve:--mode_slow_--piece_4096_--pause_200 " + licence + "dl:any cancel",
+      {"CancelDuringTheDownload", "download", "code:1602 serve:--mode_slow_--piece_4096_--pause_200 " + licence + "dl:any cancel",
        {"Downloading resource", kGot, "Temp folder successfully deleted"},
        {"New step reached : 4", "New step reached : 9"}, kAsked, nullptr, nullptr},
       {"RedistributableBesideFailsToUnpack", "download-beside",
-       "serve:--mode_ok env:RAVEN_REDIST_EXIT=1 beside:redist " + licence + "T:218 E:220 enabled cancel",
+       "code:1602 serve:--mode_ok env:RAVEN_REDIST_EXIT=1 beside:redist " + licence + "T:218 E:220 enabled cancel",
        {"New step reached : 2", "New step reached : 4", "Unpacking .net setup",
         ".net setup unpacked", "Terminating .net installation thread"},
        {"New step reached : 3", "download thread", ">Installing .net<"},
@@ -592,7 +643,7 @@ std::vector<Row> Rows() {
        installed}, {}, kAsked | kSetupRan | kRedistRan | kInstalled, [](Scenario& t, HWND) {
          EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesA((t.setupFolder_ + "\\dotnetfx.exe").c_str()) & ~0x80u);
        }, nullptr},
-      {"CancelDuringTheInstallation", "install", "env:RAVEN_REDIST_PACKAGE=cancel "
+      {"CancelDuringTheInstallation", "install", "code:1602 env:RAVEN_REDIST_PACKAGE=cancel "
        "env:RAVEN_PACKAGE_PAUSE_MS=3000 beside:redist " + licence + "inst cancel",
        {">Installing .net<", "Error while installing .net", "status=\"1602\"",
         "Terminating .net installation thread"}, {installed, step10}, kRedistRan | kErrors, nullptr, nullptr},
@@ -644,12 +695,8 @@ std::vector<Row> Rows() {
          EXPECT_NE(std::string::npos, t.Record("REDIST_RECORD").find("\n" + t.setupFolder_ + "\\temp\n"));
          EXPECT_NE(std::string::npos, t.Record("SETUP_RECORD").find(std::string(temp, GetEnvironmentVariableA("TEMP", temp, MAX_PATH)) + "\r\n"));
        }},
-      {"InstallThatAsksForARestartFails", "install",
-       "env:RAVEN_REDIST_PACKAGE=reboot beside:redist " + licence + "T:218 E:220 cancel",
-       {">Installing .net<", "Error while installing .net", "status=\"3010\"", step10},
-       {installed}, kRedistRan | kErrors, nullptr, nullptr},
       {"HandsOverToTheSetupProgramAndCleansUp", "launch",
-       "fw start:alpha_beta S:204 next S:213 T:203 disabled S:214 after:950 started hidden stays close",
+       "fw env:RAVEN_SETUP_EXIT=7 code:7 start:alpha_beta S:204 next S:213 T:203 disabled S:214 after:950 started hidden stays close",
        {"<begin ", "Creating temp folder", "Temp folder successfully created",
         "Extracting resources in ", "Creating file : ", "Resources extracted",
         "New step reached : 5", "Seeking next step for step 5",
@@ -665,11 +712,11 @@ std::vector<Row> Rows() {
       {"SetupProgramHeldForAMomentStillStarts", "launch", "fw start hold:setup.exe:0 next S:214 release started close",
        {">Installation process successfully started<", "Temp folder successfully deleted"}, {},
        kSetupRan | kInstalled, nullptr, nullptr},
-      {"SetupProgramThatCannotStartIsReported", "not-a-program", "fw launch:/update", {">Creating process<",
+      {"SetupProgramThatCannotStartIsReported", "not-a-program", "code:1603 fw launch:/update", {">Creating process<",
        "message=\"Error while creating process for installation\">", "Temp folder successfully deleted"}, {}, kInstalled | kErrors, nullptr, nullptr},
       // Next reaches step 5 within its click: the Cancel posted behind it
       // comes before the step's timer, however slow the machine.
-      {"CancelWhilePreparingStartsNothing", "launch", "fw start next cancel",
+      {"CancelWhilePreparingStartsNothing", "launch", "code:1602 fw start next cancel",
        {"New step reached : 5", "Deleting temp folder", "Temp folder successfully deleted", "<end "},
        {"Seeking next step for step 5", ">Creating process<"}, kInstalled, nullptr, nullptr},
       // A file in the work folder held as the setup program ends: let go within
@@ -713,11 +760,11 @@ std::vector<Row> Rows() {
        "unfull", {}, {}, kSetupRan | kInstalled | kNoLog, nullptr, nullptr},
       // Escape is Cancel while the wizard's own thread waits for the setup program (after
       // the manual installation); the folder of the program still running stays, as the log says.
-      {"EscapeIsTakenWhileTheSetupProgramRuns", "wizard", "refused opener start next licence accept next T:218 next "
+      {"EscapeIsTakenWhileTheSetupProgramRuns", "wizard", "code:1602 refused opener start next licence accept next T:218 next "
        "opened:1 fw next setup esc ended", {"Deleting temp folder",
        "An error occured while deleting temp folder", "<end "}, {}, kSetupRan | kInstalled | kErrors | kKept, nullptr, nullptr},
       // The desktop shell's route failing (its window list's interface unregistered): step 11 shows the address.
-      {"ShellRouteThatFailsShowsTheAddress", "wizard", "refused noshell " + licence + "T:218 E:216 next "
+      {"ShellRouteThatFailsShowsTheAddress", "wizard", "code:1602 refused noshell " + licence + "T:218 E:216 next "
        "T:Continue_Installation address cancel", {"New step reached : 11", ": the address is shown"}, {}, kErrors,
        nullptr, nullptr},
       // The log a second name of another file: nothing is written through it.
@@ -725,7 +772,7 @@ std::vector<Row> Rows() {
        {"not a log\r\n"}, {"<"}, kSetupRan | kInstalled, nullptr, nullptr},
       // An old Windows; a user without administrator rights, whose elevation
       // under Wine yields none. A copy of the exe tells its processes apart.
-      {"OldWindowsGetsOnlyTheMessageAndNoLog", "plain", "copy ver:nt40 launch box:200", {}, {}, kNoLog,
+      {"OldWindowsGetsOnlyTheMessageAndNoLog", "plain", "code:1603 copy ver:nt40 launch box:200", {}, {}, kNoLog,
        [](Scenario& t, HWND box) {  // no application name yet: the box has the exe's own
          char caption[64] = {};
          GetWindowTextA(box, caption, sizeof caption);
@@ -733,7 +780,8 @@ std::vector<Row> Rows() {
          EXPECT_EQ(nullptr, e2e::FindTopWindow(t.bootstrapper_.Id(), "Ravenstock Setup"));
        }, nullptr},
       // The relaunched copy knows itself by its arguments' marker; the first waits.
-      {"NonAdministratorRelaunchesOnceAndTheUnelevatedCopyStops", "plain", "copy user:a_b box:202", {}, {}, kNoLog,
+      // The relaunched copy's exit code (here one it could not make itself) is the caller's.
+      {"NonAdministratorRelaunchesOnceAndTheUnelevatedCopyStops", "plain", "code:4242 copy user:a_b box:202", {}, {}, kNoLog,
        [](Scenario& t, HWND) {
          const std::map<DWORD, DWORD> copies = t.Copies();
          ASSERT_EQ(2u, copies.size());
@@ -741,9 +789,16 @@ std::vector<Row> Rows() {
            EXPECT_EQ(c.first == t.user_.dwProcessId ? GetCurrentProcessId() : t.user_.dwProcessId, c.second);
          EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(t.user_.hProcess, 0));
          EXPECT_EQ(nullptr, e2e::FindMessageBox(t.user_.dwProcessId));
+         for (const auto& c : copies) {
+           HANDLE h = c.first != t.user_.dwProcessId ? OpenProcess(PROCESS_TERMINATE, FALSE, c.first) : nullptr;
+           if (h != nullptr) TerminateProcess(h, 4242), CloseHandle(h);
+         }
        }, nullptr},
+      // Quiet, its relaunch still without the rights: no box anywhere, the failure in the code.
+      {"QuietNonAdministratorWhoseRelaunchGetsNoRightsShowsNothing", "plain", "code:1603 copy user:/quiet", {}, {},
+       kNoLog, nullptr, nullptr},
       // Names the code page cannot write: the relaunch finds the copy; updates unpack into TEMP's short form.
-      {"RelaunchFromAFolderTheCodePageCannotWrite", "plain", "copy cyrillic user: box:202", {}, {}, kNoLog, nullptr, nullptr},
+      {"RelaunchFromAFolderTheCodePageCannotWrite", "plain", "code:1603 copy cyrillic user: box:202", {}, {}, kNoLog, nullptr, nullptr},
       {"UpdateWithATempTheCodePageCannotWrite", "launch", "fw copy cyrillic user:/update setup close",
        {"Temp folder successfully deleted"}, {}, kSetupRan | kInstalled, nullptr, [](Scenario& t, HWND) {
          wchar_t temp[MAX_PATH] = {};
@@ -757,16 +812,65 @@ std::vector<Row> Rows() {
          ASSERT_EQ(1u, t.Fresh().size());
          EXPECT_EQ(0u, t.Fresh()[0].find(TempDir() + "Rav")) << t.Fresh()[0];
        }, nullptr},
-      {"PayloadLandsByteForByteAndCancelRemovesIt", "payload25", "start x cancel",
+      {"PayloadLandsByteForByteAndCancelRemovesIt", "payload25", "code:1602 start x cancel",
        {"Temp folder successfully created", "Loading resource : IDR_STORAGE", "Resources extracted",
         "Deleting temp folder", "Temp folder successfully deleted"}, {}, 0, PayloadLanded, PayloadLogged},
   };
+  // A framework installation that asks for a restart is an installed one: the
+  // setup program follows, and the run ends with 3010 unless the setup program
+  // failed; the installer never restarts by itself. Quiet runs: the wizard's
+  // course and records with no window, the switch passed on.
+  const std::string quietFw = "serve:--mode_ok env:RAVEN_SETUP_AUTOCLOSE=300 ";
+  const std::vector<std::string> quietLog = {"Quiet installation", "New step reached : 2", "New step reached : 4",
+      ".net setup unpacked", installed, "New step reached : 6", "command line :  ", "Installation terminated",
+      "Temp folder successfully deleted", "<end "};
+  for (std::string code : {"3010", "5"}) {
+    const std::string setup = code == "5" ? "env:RAVEN_SETUP_EXIT=5 " : "";
+    rows.push_back({"RestartAskedForGoesOnAndEndsWith_" + code, "install", "env:RAVEN_REDIST_PACKAGE=reboot beside:redist "
+                    "env:RAVEN_SETUP_AUTOCLOSE=300 " + setup + licence + "setup code:" + code,
+                    {">Installing .net<", "Installing .net : Ok, a restart is needed (3010)", "New step reached : 6",
+                     "Installation terminated"}, {step10}, kRedistRan | kSetupRan, nullptr,
+                    [](Scenario& t, HWND) { EXPECT_EQ("ReallySuppress", t.Record("PACKAGE_RECORD")); }});
+  }
+  rows.push_back({"QuietRestartAskedForEndsWith3010", "install", "env:RAVEN_REDIST_PACKAGE=reboot beside:redist "
+                  "env:RAVEN_SETUP_AUTOCLOSE=300 quiet:/quiet code:3010", {"a restart is needed (3010)",
+                  "Installation terminated"}, {step10}, kRedistRan | kSetupRan, nullptr,
+                  [](Scenario& t, HWND) { EXPECT_EQ("ReallySuppress", t.Record("PACKAGE_RECORD")); }});
+  rows.push_back({"QuietDownloadsAndInstalls", "download", quietFw + "quiet:/quiet", quietLog, {},
+                  kAsked | kSetupRan | kRedistRan | kInstalled, nullptr,
+                  [](Scenario& t, HWND) { EXPECT_EQ(0u, t.Record("SETUP_RECORD").find(" /quiet\t")); }});
+  rows.push_back({"QuietTakesTheCopyBeside", "download-beside", quietFw + "beside:redist quiet:-Q", quietLog,
+                  {"New step reached : 3", "download thread"}, kUnasked | kSetupRan | kRedistRan | kInstalled, nullptr,
+                  nullptr});
+  rows.push_back({"QuietWithTheFrameworkRunsTheSetupProgramOnly", "launch", "fw env:RAVEN_SETUP_EXIT=0x4242 "
+                  "env:RAVEN_SETUP_AUTOCLOSE=300 quiet:/q_alpha code:16962", {"New step reached : 5",
+                  "New step reached : 6", "command line :  /q alpha<", "Installation terminated"}, {"New step reached : 2"},
+                  kSetupRan | kInstalled, nullptr, nullptr});
+  rows.push_back({"QuietFrameworkInstallFailureEndsWith1603", "install", "env:RAVEN_REDIST_EXIT=1 beside:redist quiet:/QUIET "
+                  "code:1603", {".net setup unpacked", "New step reached : 10", "Temp folder successfully deleted"},
+                  {">Installing .net<", "Starting installation thread"}, kRedistRan | kErrors, nullptr, nullptr});
+  rows.push_back({"QuietBrokenArchiveShowsNoBox", "broken-magic", "quiet:/quiet code:1603", {"is invalid<"}, {},
+                  kErrors, nullptr, nullptr});
+  // One copy at a time: a second one, elevated or not, leaves the first on its page.
+  rows.push_back({"SecondCopyEndsWith1618", "wizard", "copy start second second:user S:204 T:203 cancel code:1602",
+                  {"Updating controls for step 0", "<end "}, {"Seeking next step"}, 0, nullptr,
+                  [](Scenario& t, HWND) { EXPECT_EQ(1, CountOf(t.log_, "<begin ")); }});
+  // Asked for help: the switches and the codes in one box, and nothing else.
+  for (std::string ask : {"/?", "-HELP"})
+    rows.push_back({std::string("HelpShowsOnlyTheSwitches_") + (ask[1] == '?' ? "Mark" : "Word"), "plain", "launch:" + ask + " box:222", {}, {},
+                    kNoLog, [](Scenario& t, HWND box) {
+                      const std::string text = e2e::ControlText(box, 0xFFFF);
+                      for (const char* word : {"/quiet", "/update", "3010", "1602", "1603", "1618"})
+                        EXPECT_NE(std::string::npos, text.find(word)) << word;
+                      EXPECT_EQ(nullptr, e2e::FindTopWindow(t.bootstrapper_.Id(), "Ravenstock Setup"));
+                    }, nullptr});
   // Windows 98 is refused as NT 4.0 is.
-  rows.push_back({"Windows98GetsOnlyTheMessage", "plain", "copy ver:win98 launch box:200", {}, {}, kNoLog, nullptr, nullptr});
+  rows.push_back({"Windows98GetsOnlyTheMessage", "plain", "code:1603 copy ver:win98 launch box:200", {}, {}, kNoLog, nullptr, nullptr});
   // Windows 2000 and XP run; the update switch in either form and any case.
   for (std::string run : {"win2k /UPDATE", "winxp -update"})
     rows.push_back({"RunsOn_" + run.substr(0, 5), "launch",
-                    "copy ver:" + run.substr(0, 5) + " fw launch:" + run.substr(6) + " started nowindow close",
+                    "copy ver:" + run.substr(0, 5) + " fw env:RAVEN_SETUP_EXIT=0x4242 code:16962 launch:" + run.substr(6) +
+                    " started nowindow close",
                     {"Resources extracted", ">Creating process<", ">Installation terminated<",
                      "Temp folder successfully deleted", "<end "},
                     {"New step reached"}, kSetupRan | kInstalled, nullptr,
@@ -786,7 +890,7 @@ std::vector<Row> Rows() {
     const std::string name = failure.substr(0, failure.find(' '));
     const int status = name == "Truncated" ? ERROR_HANDLE_EOF : name == "OtherThanPinned" ? 13 : 0;
     Row row{"FailedDownloadIsNeverRun" + name, status == 13 ? "download-otherpin" : "download",
-            "serve:" + failure.substr(name.size() + 1) + " " + licence + "T:218 E:216 enabled gone cancel",
+            "serve:" + failure.substr(name.size() + 1) + " " + licence + "T:218 E:216 enabled gone cancel code:1602",
             {"Connected to server", "New step reached : 9", "Terminating .net download thread"},
             {"New step reached : 4", "Downloading resource", "<error "}, kAsked, nullptr, nullptr};
     if (status != 0) {
@@ -798,13 +902,17 @@ std::vector<Row> Rows() {
     }
     rows.push_back(row);
   }
+  // Quiet, where the wizard would offer the manual installation: its records and 1603.
+  rows.push_back({"QuietFailedDownloadEndsWith1603", "download", "serve:--status_404 quiet:/quiet code:1603",
+                  {"New step reached : 3", "Connected to server", "New step reached : 9", "Temp folder successfully deleted"},
+                  {"New step reached : 4", "Starting installation thread", "<error "}, kAsked, nullptr, nullptr});
   // Every damaged or hostile archive: the "corrupted" box, its work folder already gone.
   std::ifstream variants(std::string(RAVEN_SOURCE_DIR) + "/tests/e2e-variants.txt");
   for (std::string line; std::getline(variants, line);) {
     if (line.compare(0, 7, "broken-") != 0) continue;
     std::string variant = line.substr(0, line.find(' ')), name = "BrokenArchive";
     for (char c : variant.substr(7)) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-    rows.push_back({name, variant, "launch box:201", {"section=\"ResourceManager\">Resource File Format is invalid<"},
+    rows.push_back({name, variant, "launch box:201 code:1603", {"section=\"ResourceManager\">Resource File Format is invalid<"},
                     {"Creating file : "}, kErrors, [](Scenario& t, HWND) { EXPECT_TRUE(t.Fresh().empty()); },
                     [](Scenario& t, HWND) { EXPECT_EQ(1, CountOf(t.log_, "is invalid<")); }});
   }
@@ -832,16 +940,17 @@ std::string Dacl(const std::string& folder) {
   return dacl;
 }
 
-// Two runs a millisecond apart: each folder has the protected DACL (the
-// descriptor built, as Wine keeps none) and a name of 64 bits of its own.
+// Two runs, one after the other (a second copy started while the first
+// runs ends at once): each folder has the protected DACL (the descriptor
+// built, as Wine keeps none) and a name of 64 bits of its own.
 TEST_F(Guard, WorkFoldersAreProtectedAndUnforeseeable) {
   EXPECT_EQ("O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", WorkFolderSecurityText());
-  Process runs[2] = {Process(VariantExe("download"), "")};
-  Sleep(1);
-  runs[1] = Process(VariantExe("download"), "");
-  HWND wizards[2] = {WaitForWizard(runs[0].Id()), WaitForWizard(runs[1].Id())};
   std::vector<std::string> numbers;
-  for (const std::string& f : Fresh()) {
+  for (int run = 0; run < 2; ++run) {
+    bootstrapper_ = Process(VariantExe("download"), "");  // TearDown ends one left running
+    HWND wizard = WaitForWizard(bootstrapper_.Id());
+    ASSERT_EQ(1u, Fresh().size());
+    const std::string f = Fresh()[0];
     // Wine keeps only what file modes can say, and says what "others" may
     // as Everyone: whatever else, no entry grants everyone or users anything.
     const std::string dacl = Dacl(f);
@@ -850,11 +959,11 @@ TEST_F(Guard, WorkFoldersAreProtectedAndUnforeseeable) {
       EXPECT_EQ(0, CountOf(dacl, who)) << dacl;
     numbers.push_back(f.substr(f.rfind("Rav") + 3));
     EXPECT_EQ(16u, numbers.back().find_first_not_of("0123456789ABCDEF")) << f;
+    Click(wizard, IDCANCEL);
+    EXPECT_TRUE(bootstrapper_.Wait());
   }
   ASSERT_EQ(2u, numbers.size());
   EXPECT_NE(numbers[0], numbers[1]);
-  for (HWND w : wizards) Click(w, IDCANCEL);
-  for (Process& run : runs) EXPECT_TRUE(run.Wait());
 }
 
 // At the first moment after the creation call (the seam pauses there) a
@@ -958,6 +1067,18 @@ TEST(InstallWorker, HandlerAnswersCancelOnceAskedAndATempItCannotMakeFailsIt) {
     EXPECT_EQ(c.answer, InstallerUiHandler(&params, c.type, c.text)) << c.text << c.stop;
     EXPECT_EQ(c.type == INSTALLMESSAGE_ACTIONSTART ? c.detail : "?", owner.detail) << c.text;
   }
+  // With no window (a quiet run) the installer's error goes to the log, answered "not handled", never as a box.
+  DeleteLog();
+  struct Call { ProcessParams* params; int answer; } call = {&params, -1};
+  HANDLE thread = CreateThread(nullptr, 0, [](LPVOID c) -> DWORD {
+    Call& call = *static_cast<Call*>(c);
+    call.answer = InstallerUiHandler(call.params, INSTALLMESSAGE_ERROR | MB_OK, "Disk full");
+    return 0;
+  }, &call, 0, nullptr);
+  const bool answered = WaitForSingleObject(thread, 5000) == WAIT_OBJECT_0;
+  if (!answered) Click(FindMessageBox(GetCurrentProcessId()), IDOK), WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  EXPECT_TRUE(answered && call.answer == 0 && ReadLog().find(">Error : Disk full<") != std::string::npos) << ReadLog();
   // The worker the handler serves: a TEMP for the redistributable it cannot make fails it before anything runs.
   DeleteLog();
   params.programPath = DemoRedist(), params.tempFolder = TempDir() + "no-such-folder\\temp";
