@@ -159,6 +159,14 @@ Attempt ReceiveBody(DownloadParams& params, CInternetSession& http, const Respon
     return a;
   }
   const bool continues = body.kept > 0 && ContinuesAt(head, body.kept, body.total);
+  if (head.status == 206 && !continues) {
+    // Some other part of some file: the next attempt asks for all of it.
+    body.kept = 0;
+    body.validator.clear();
+    a.kind = Attempt::kCut;
+    a.error = ERROR_HTTP_INVALID_SERVER_RESPONSE;
+    return a;
+  }
   if (!continues) {
     body.Restart();
     body.totalKnown = head.hasLength;
