@@ -1,5 +1,6 @@
 #include "appkit/internet.h"
 
+#include <cstring>
 #include <vector>
 
 #include "appkit/exceptions.h"
@@ -14,12 +15,17 @@ const DWORD kRequestComplete = 100;           // INTERNET_STATUS_REQUEST_COMPLET
 const DWORD kHandleClosing = 70;              // INTERNET_STATUS_HANDLE_CLOSING
 const DWORD kRawHeaders = 22;                 // HTTP_QUERY_RAW_HEADERS_CRLF
 const DWORD kConnectedState = 50;             // INTERNET_OPTION_CONNECTED_STATE
+// A read takes what has arrived. Where a WinINet does not know the flag it
+// is IRF_USE_CONTEXT, whose context is the handle's own anyway.
+const DWORD kNoWait = 8;                      // IRF_NO_WAIT
 static_assert(kAsyncSession == INTERNET_FLAG_ASYNC && kRequestComplete == INTERNET_STATUS_REQUEST_COMPLETE &&
                   kHandleClosing == INTERNET_STATUS_HANDLE_CLOSING &&
                   kRawHeaders == HTTP_QUERY_RAW_HEADERS_CRLF &&
                   kConnectedState == INTERNET_OPTION_CONNECTED_STATE,
               "WinINet values");
+static_assert(kNoWait == IRF_NO_WAIT && kNoWait == IRF_USE_CONTEXT, "read flags");
 static_assert(sizeof(INTERNET_CONNECTED_INFO) == 8, "INTERNET_CONNECTED_INFO layout");
+static_assert(sizeof(INTERNET_BUFFERSA) == (sizeof(void*) == 4 ? 40 : 56), "INTERNET_BUFFERSA layout");
 // How soon a cancel flag is seen while a call waits.
 const DWORD kPollMs = 50;
 
@@ -36,7 +42,7 @@ struct WinInetApi {
   decltype(&::HttpOpenRequestA) openRequest = nullptr;
   decltype(&::HttpSendRequestA) sendRequest = nullptr;
   decltype(&::HttpQueryInfoA) queryInfo = nullptr;
-  decltype(&::InternetReadFile) read = nullptr;
+  decltype(&::InternetReadFileExA) readEx = nullptr;
   decltype(&::InternetQueryDataAvailable) available = nullptr;
   decltype(&::InternetErrorDlg) errorDialog = nullptr;
   decltype(&::InternetCloseHandle) close = nullptr;
@@ -52,7 +58,7 @@ WinInetApi LoadWinInet() {
            ResolveFunction(m, "HttpOpenRequestA", &api.openRequest) &&
            ResolveFunction(m, "HttpSendRequestA", &api.sendRequest) &&
            ResolveFunction(m, "HttpQueryInfoA", &api.queryInfo) &&
-           ResolveFunction(m, "InternetReadFile", &api.read) &&
+           ResolveFunction(m, "InternetReadFileExA", &api.readEx) &&
            ResolveFunction(m, "InternetQueryDataAvailable", &api.available) &&
            ResolveFunction(m, "InternetErrorDlg", &api.errorDialog) &&
            ResolveFunction(m, "InternetCloseHandle", &api.close);
@@ -102,7 +108,7 @@ struct CInternetSession::Shared {
   HANDLE done = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   volatile DWORD_PTR result = 0;
   volatile DWORD error = 0;
-  DWORD bytes = 0;
+  INTERNET_BUFFERSA in = {};
   DWORD available = 0;
   std::string headers;
   std::vector<char> buffer = std::vector<char>(kBufferSize);
@@ -229,22 +235,48 @@ std::string CInternetSession::RawHeaders() {
 
 DWORD CInternetSession::Read(DWORD waitMs, const std::function<void()>& beforeWaiting) {
   const DWORD start = GetTickCount();
-  // Asked again once the wait is over: then it answers at once.
   for (;;) {
     if (*cancel_) throw CUserException();
+    // What has arrived, up to the buffer, without waiting for the rest (a
+    // plain read waits to fill the buffer; asking first how much has
+    // arrived gets a few KiB a call from some WinINets, and calls cost).
+    DWORD got = 0;
+    if (ReadArrived(waitMs, start, beforeWaiting, &got)) return got;
+    // Nothing yet: wait until something arrives; nothing at all is the end.
     ResetEvent(shared_->done);
     shared_->available = 0;
-    if (!Pending(WinInet().available(request_, &shared_->available, 0, 0))) break;
+    if (!Pending(WinInet().available(request_, &shared_->available, 0, 0))) {
+      if (shared_->available == 0) return 0;
+      continue;
+    }
     if (beforeWaiting) beforeWaiting();
     Wait(Remaining(start, waitMs));
   }
-  if (shared_->available == 0) return 0;
-  const DWORD size = shared_->available < kBufferSize ? shared_->available : kBufferSize;
+}
+
+// One read that does not wait for data (IRF_NO_WAIT). Where it cannot
+// answer at once, some WinINets complete it later having read nothing and
+// leave the count as it was: a mark at the buffer's end, untouched, tells
+// that apart from a WinINet that took the flag for another and filled the
+// buffer. True with the count when bytes came.
+bool CInternetSession::ReadArrived(DWORD waitMs, DWORD start,
+                                   const std::function<void()>& beforeWaiting, DWORD* got) {
+  static const char kMark[16] = {'R', 'a', 'v', 'e', 'n', 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 'r'};
+  char* const mark = shared_->buffer.data() + kBufferSize - sizeof kMark;
+  INTERNET_BUFFERSA& in = shared_->in;
+  ZeroMemory(&in, sizeof in);
+  in.dwStructSize = sizeof in;
+  in.lpvBuffer = shared_->buffer.data();
+  in.dwBufferLength = kBufferSize;
+  CopyMemory(mark, kMark, sizeof kMark);
   ResetEvent(shared_->done);
-  shared_->bytes = 0;
-  if (Pending(WinInet().read(request_, shared_->buffer.data(), size, &shared_->bytes)))
+  if (Pending(WinInet().readEx(request_, &in, kNoWait, reinterpret_cast<DWORD_PTR>(shared_)))) {
+    if (beforeWaiting) beforeWaiting();
     Wait(Remaining(start, waitMs));
-  return shared_->bytes;
+    if (in.dwBufferLength >= kBufferSize && std::memcmp(mark, kMark, sizeof kMark) == 0) return false;
+  }
+  *got = in.dwBufferLength < kBufferSize ? in.dwBufferLength : kBufferSize;
+  return *got != 0;
 }
 
 const char* CInternetSession::Data() const { return shared_->buffer.data(); }

@@ -44,7 +44,7 @@ class CInternetSession {
   // beforeWaiting, if given, is called when nothing has arrived yet.
   DWORD Read(DWORD waitMs, const std::function<void()>& beforeWaiting = nullptr);
   const char* Data() const;
-  static const DWORD kBufferSize = 256 * 1024;
+  static const DWORD kBufferSize = 64 * 1024;
   // InternetErrorDlg for this request, owned by window.
   DWORD ErrorDialog(HWND window, DWORD error, DWORD flags);
 
@@ -53,6 +53,8 @@ class CInternetSession {
 
  private:
   void Wait(DWORD waitMs);
+  bool ReadArrived(DWORD waitMs, DWORD start, const std::function<void()>& beforeWaiting,
+                   DWORD* got);
 
   Shared* shared_;
   const volatile bool* cancel_;
