@@ -334,8 +334,11 @@ void Scenario::Do(const Row& row, const std::string& a) {
                         nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, held_);
     heldFiles_ = Files(Fresh().at(0) + "\\").size();
-  } else if (a == "release") {  // half a second on
-    Sleep(500), CloseHandle(held_), held_ = nullptr;
+  } else if (key == "release") {  // half a second on, or this many ms
+    Sleep(id != 0 ? id : 500), CloseHandle(held_), held_ = nullptr;
+  } else if (a == "answers") {  // the wizard's thread serves its window within a second
+    DWORD_PTR result = 0;
+    EXPECT_NE(0, SendMessageTimeoutA(wizard_, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &result));
   } else if (a == "letgo") {  // after the setup program's end, once a first attempt removed what it could
     e2e::WaitFor([] { return SetupProgramWindows().empty(); });
     e2e::WaitFor([&] { return Files(Fresh().at(0) + "\\").size() < heldFiles_; }, 1000);
@@ -687,6 +690,12 @@ std::vector<Row> Rows() {
       {"SetupProgramHeldForAMomentStillStarts", "launch", "fw start hold:setup.exe:0 next S:214 release started close",
        {">Installation process successfully started<", "Temp folder successfully deleted"}, {},
        kSetupRan | kInstalled, nullptr, nullptr},
+      // Held for seconds as the wizard's own thread starts it (after the manual
+      // installation): the start is retried for 10 s, the window answering.
+      {"SetupProgramHeldForSecondsStartsFromTheWizardsThread", "wizard", "refused opener env:RAVEN_SETUP_AUTOCLOSE=500 "
+       + licence + "T:218 next opened:1 fw hold:setup.exe:0 next disabled answers release:3500 setup",
+       {"Seeking next step for step 11", ">Creating process<", ">Installation process successfully started<"}, {},
+       kSetupRan | kInstalled | kErrors, nullptr, nullptr},
       {"SetupProgramThatCannotStartIsReported", "not-a-program", "fw launch:/update", {">Creating process<",
        "message=\"Error while creating process for installation\">", "Temp folder successfully deleted"}, {}, kInstalled | kErrors, nullptr, nullptr},
       // Next reaches step 5 within its click: the Cancel posted behind it
