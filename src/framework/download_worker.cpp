@@ -289,7 +289,8 @@ void Download(DownloadParams& params, CSessionLog* log) {
   SetInternetOnline();
   Body body(params.localFile);
   bool announced = false, hashRetried = false;
-  for (unsigned retry = 0;; ++retry) {
+  // retry counts the failures that may pass; a damaged body is not one.
+  for (unsigned retry = 0;;) {
     Attempt a;
     try {
       a = RunAttempt(params, log, body, announced);
@@ -312,7 +313,6 @@ void Download(DownloadParams& params, CSessionLog* log) {
       hashRetried = true;
       log->WriteInfo(kSection, "Downloading .net : The file matches no pinned hash, downloading it again");
       body.kept = 0;
-      --retry;
       continue;
     }
     if ((answered && !IsTransientStatus(params.statusCode)) || retry == kMaxRetries) {
@@ -334,6 +334,7 @@ void Download(DownloadParams& params, CSessionLog* log) {
       return;
     }
     params.statusCode = 0;
+    ++retry;
   }
 }
 
