@@ -168,12 +168,15 @@ void StartUnpackProcess(ProcessParams& params, WorkerLog& log,
 }
 
 // Waits for the unpack process while serving this thread's messages. The
-// stop flag is looked at whenever input wakes us.
+// stop flag is looked at twice a second: this thread owns no window, so
+// input alone would seldom wake it.
 void WaitForUnpack(const ProcessParams& params, HANDLE process) {
+  const DWORD kStopPollMs = 500;
   for (;;) {
     const DWORD woken = MsgWaitForMultipleObjects(1, &process, FALSE,
-                                                  INFINITE, kUnpackWaitWakeMask);
+                                                  kStopPollMs, kUnpackWaitWakeMask);
     if (woken == WAIT_OBJECT_0 || params.stop) return;
+    if (woken == WAIT_TIMEOUT) continue;
     if (woken != WAIT_OBJECT_0 + 1) return;
     // A sent message wakes the wait too but is handled inside PeekMessageA
     // and leaves the queue empty: a blocking GetMessageA would then sleep
@@ -257,6 +260,12 @@ void RunFrameworkInstall(ProcessParams& params, bool& ended) {
     log.Info("Unpacking .net setup");
     WaitForUnpack(params, process.hProcess);
     log.Info(".net setup unpacked");
+  }
+  // Cancelled: the unpacking ends too, or its files would keep the work
+  // folder from being deleted.
+  if (params.stop && process.hProcess != nullptr) {
+    TerminateProcess(process.hProcess, ERROR_CANCELLED);
+    WaitForSingleObject(process.hProcess, 5000);
   }
   if (process.hProcess != nullptr) CollectUnpackProcess(params, process);
 

@@ -1,5 +1,6 @@
 // SHA-256 (FIPS 180-4), fed in pieces so a download can be hashed while it
-// is written, without reading the file back. Platform-free.
+// is written, without reading the file back. Platform-free; where the
+// processor has the SHA extensions (found at run time) they do the work.
 #ifndef RAVEN_FRAMEWORK_SHA256_H
 #define RAVEN_FRAMEWORK_SHA256_H
 
@@ -18,7 +19,6 @@ class Sha256 {
 
  private:
   void Reset();
-  void Compress(const uint8_t* block);
 
   uint32_t state_[8];
   uint64_t length_;  // bytes fed so far
@@ -27,6 +27,13 @@ class Sha256 {
 };
 
 std::string Sha256Hex(const void* data, size_t size);
+
+// The compression of `count` whole 64-byte blocks into state.
+using Sha256Blocks = void (*)(uint32_t state[8], const uint8_t* blocks, size_t count);
+Sha256Blocks PortableSha256Blocks();
+// With the processor's SHA extensions; null where the processor (or the
+// build's target) has none.
+Sha256Blocks ProcessorSha256Blocks();
 
 // True when digestHex equals pinnedHex. A pin that is not exactly 64 hex
 // digits (an empty one above all) matches nothing, so a build without a

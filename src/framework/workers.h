@@ -10,9 +10,8 @@
 struct DownloadParams;
 
 DWORD WINAPI DownloadWorker(LPVOID downloadParams);
-// Cancel, from the window's thread: raises the block's flag and closes the
-// request the worker may be blocked in (a stalled or unreachable host), so
-// that it ends at once instead of after its time-out.
+// Cancel, from the window's thread: raises the block's flag, which the
+// worker sees within a fraction of a second whatever WinINet is doing.
 void CancelDownload(DownloadParams& params);
 DWORD WINAPI FrameworkInstallWorker(LPVOID processParams);
 

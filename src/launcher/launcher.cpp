@@ -133,6 +133,21 @@ bool IsDialogKeystroke(MSG& msg) {
          IsDialogMessageA(root, &msg) != FALSE;
 }
 
+// Sleeps for ms while serving this thread's messages: the wizard's thread
+// itself starts the setup program from the manual-install step, and its
+// window must keep answering while the start is retried. A quit request
+// stays for the caller's loop.
+void PauseServingMessages(DWORD ms) {
+  const DWORD start = GetTickCount();
+  for (DWORD spent = 0; spent < ms; spent = GetTickCount() - start) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - spent, kSetupWaitWakeMask);
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE) && msg.message != WM_QUIT &&
+           PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+      if (!IsDialogKeystroke(msg)) DispatchMessageA(&msg);
+  }
+}
+
 // Waits for the setup program while serving this thread's messages; ends
 // early when the stop flag is raised (the program then keeps running).
 void WaitForSetupProgram(ProcessParams& params, HANDLE process) {
@@ -231,10 +246,12 @@ DWORD WINAPI InstallationThread(LPVOID block) {
   return 0;
 }
 
+// A virus scanner may hold a program it has just seen written for as long as
+// it scans it: seconds for a large self-extractor on a slow disk.
 BOOL CreateFreshProcess(const char* program, char* commandLine, const char* folder,
                         STARTUPINFOA* startup, PROCESS_INFORMATION* process,
                         ChildEnvironment& environment) {
-  const DWORD kRetryMs = 2000, kPauseMs = 100;
+  const DWORD kRetryMs = 10000, kPauseMs = 100;
   const DWORD start = GetTickCount();
   for (;;) {
     if (CreateProcessA(program, commandLine, nullptr, nullptr, TRUE,
@@ -245,7 +262,7 @@ BOOL CreateFreshProcess(const char* program, char* commandLine, const char* fold
     if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) ||
         GetTickCount() - start >= kRetryMs)
       return FALSE;
-    Sleep(kPauseMs);
+    PauseServingMessages(kPauseMs);
   }
 }
 

@@ -333,11 +333,12 @@ std::string WorkFolderSecurityText() {
 namespace {
 
 // While a just-ended setup program's image or a virus scanner still holds
-// a file, the deletion fails for a moment: retried this long. A file held
+// a file, the deletion fails for a moment: retried this long (an on-access
+// scan of a large self-extractor on a slow disk takes seconds). A file held
 // with delete sharing is only marked for deletion and fails the folder's
 // removal with yet another code, so every failure but "not found" is
 // retried.
-const DWORD kDeleteRetryMs = 2000;
+const DWORD kDeleteRetryMs = 10000;
 const DWORD kDeleteRetryPauseMs = 100;
 
 bool IsTransient(DWORD error) {

@@ -6,12 +6,12 @@
 #include <windows.h>
 #include <wininet.h>
 
-#include <atomic>
 #include <string>
 
 #include "worker/wizard_owner.h"
 
 const unsigned long kDownloadTimeoutMs = 60000;
+const unsigned long kDownloadRetryPauseMs = 2000;
 
 // The flags are written by the window's thread and polled by a worker: they
 // are one byte each and read through volatile so every poll sees the latest
@@ -31,12 +31,11 @@ struct DownloadParams {
   // download.
   std::string expectedSha256;
   // How long connecting, or waiting for the next bytes, may take before the
-  // download fails.
+  // attempt fails.
   unsigned long timeoutMs = kDownloadTimeoutMs;
-  // The request while the worker sends or reads it. Cancel takes it from the
-  // window's thread and closes it, which ends a blocking WinINet call at
-  // once; otherwise the worker takes it back. Whoever takes it closes it.
-  std::atomic<HINTERNET> request{nullptr};
+  // The pause before the first retry of a failure that may pass; doubled
+  // for each further one.
+  unsigned long retryPauseMs = kDownloadRetryPauseMs;
 };
 
 struct ProcessParams {

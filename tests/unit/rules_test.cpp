@@ -10,11 +10,13 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "app/bootstrap_command_line.h"
 #include "app/exit_codes.h"
+#include "framework/download_rules.h"
 #include "framework/install_command.h"
 #include "framework/installer_progress.h"
 #include "framework/sha256.h"
@@ -270,6 +272,92 @@ TEST(Sha256, OnlyAWellFormedEqualPinLetsAFileThrough) {
     EXPECT_EQ(l.second, ParsePins(l.first).size()) << l.first;
     EXPECT_EQ(l.second > 0, DigestMatchesAnyPin(kAbc, l.first)) << l.first;
   }
+}
+
+// The processor's SHA extensions (where this machine has them) against the
+// portable code, block runs of random lengths and random starting states.
+TEST(Sha256, ProcessorExtensionsAgreeWithThePortableCode) {
+  const Sha256Blocks fast = ProcessorSha256Blocks(), portable = PortableSha256Blocks();
+  if (fast == nullptr) GTEST_SKIP() << "this processor has no SHA extensions";
+  std::mt19937 random(20261207);
+  for (int round = 0; round < 200; ++round) {
+    std::vector<uint8_t> data(64 * (1 + random() % 40));
+    for (uint8_t& b : data) b = static_cast<uint8_t>(random());
+    uint32_t a[8], b[8];
+    for (int i = 0; i < 8; ++i) a[i] = b[i] = random();
+    fast(a, data.data(), data.size() / 64);
+    portable(b, data.data(), data.size() / 64);
+    ASSERT_EQ(0, std::memcmp(a, b, sizeof a)) << data.size() << " bytes";
+  }
+}
+
+// Response heads as WinINet hands them over. Columns: the raw head; status;
+// length (-1: none); range first, last, total (-2: none, -1: "*"); ETag;
+// Retry-After; the proxy's schemes.
+TEST(DownloadRules, ResponseHeadsAreReadStrictly) {
+  const struct {
+    const char* raw;
+    unsigned long status;
+    long long length, first, last, total;
+    const char* etag;
+    long retryAfter;
+    const char* schemes;
+  } cases[] = {
+      {"HTTP/1.1 200 OK\r\nContent-Length: 1000\r\nETag: \"x\"\r\n\r\n", 200, 1000, 0, 0, -2, "\"x\"", -1, ""},
+      {"HTTP/1.0 206 Partial\r\ncontent-range: bytes 500-999/1000\r\nContent-Length:500\r\n", 206, 500, 500, 999, 1000, "", -1, ""},
+      {"HTTP/1.1 206 P\r\nContent-Range: bytes 500-999/*\r\n", 206, -1, 500, 999, -1, "", -1, ""},
+      // Malformed ranges and lengths are no range or length at all.
+      {"HTTP/1.1 206 P\r\nContent-Range: bytes 999-500/1000\r\n", 206, -1, 0, 0, -2, "", -1, ""},
+      {"HTTP/1.1 206 P\r\nContent-Range: bytes 0-1000/1000\r\n", 206, -1, 0, 0, -2, "", -1, ""},
+      {"HTTP/1.1 206 P\r\nContent-Range: items 0-1/2\r\nContent-Length: 12x\r\n", 206, -1, 0, 0, -2, "", -1, ""},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 6\r\n", 200, -1, 0, 0, -2, "", -1, ""},
+      {"HTTP/1.1 503 Busy\r\nRetry-After: 12\r\n", 503, -1, 0, 0, -2, "", 12, ""},
+      {"HTTP/1.1 503 Busy\r\nRetry-After: Wed, 21 Oct 2026 07:28:00 GMT\r\n", 503, -1, 0, 0, -2, "", -1, ""},
+      {"HTTP/1.1 407 Auth\r\nProxy-Authenticate: NTLM\r\nProxy-Authenticate: Basic realm=\"a, b\"\r\n", 407, -1, 0, 0, -2, "", -1, "NTLM, Basic"},
+      {"garbage\r\nContent-Length: 3\r\n", 0, 3, 0, 0, -2, "", -1, ""},
+      {"", 0, -1, 0, 0, -2, "", -1, ""},
+  };
+  for (const auto& c : cases) {
+    const ResponseHead h = ParseResponseHead(c.raw);
+    EXPECT_EQ(c.status, h.status) << c.raw;
+    EXPECT_EQ(c.length, h.hasLength ? static_cast<long long>(h.length) : -1) << c.raw;
+    EXPECT_EQ(c.total, !h.hasRange ? -2 : h.rangeTotalKnown ? static_cast<long long>(h.rangeTotal) : -1) << c.raw;
+    if (h.hasRange) EXPECT_EQ(c.first * 100000 + c.last, static_cast<long long>(h.rangeFirst * 100000 + h.rangeLast)) << c.raw;
+    EXPECT_EQ(c.etag, h.etag) << c.raw;
+    EXPECT_EQ(c.retryAfter, h.retryAfter) << c.raw;
+    EXPECT_EQ(c.schemes, h.proxySchemes) << c.raw;
+  }
+}
+
+// What is tried again, after how long, and which answer continues the bytes
+// kept (500 of 1000).
+TEST(DownloadRules, RetriesPausesAndContinuations) {
+  for (unsigned long status : {408, 429, 500, 502, 503, 504}) EXPECT_TRUE(IsTransientStatus(status)) << status;
+  for (unsigned long status : {200, 206, 301, 400, 403, 404, 407, 410, 501, 505}) EXPECT_FALSE(IsTransientStatus(status)) << status;
+  for (unsigned long error : {12002, 12029, 12030, 12031, 12152, 38}) EXPECT_TRUE(IsTransientError(error)) << error;
+  for (unsigned long error : {12007, 12014, 1223, 112, 0}) EXPECT_FALSE(IsTransientError(error)) << error;
+  EXPECT_EQ((std::vector<unsigned long>{2000, 4000, 8000}),
+            (std::vector<unsigned long>{RetryPauseMs(0, -1, 2000), RetryPauseMs(1, -1, 2000), RetryPauseMs(2, -1, 2000)}));
+  EXPECT_EQ(0ul, RetryPauseMs(2, 0, 2000));
+  EXPECT_EQ(17000ul, RetryPauseMs(0, 17, 2000));
+  EXPECT_EQ(30000ul, RetryPauseMs(0, 3600, 2000));
+
+  ResponseHead first = ParseResponseHead("HTTP/1.1 200 OK\r\nETag: W/\"weak\"\r\nLast-Modified: Tue, 01 Dec 2026\r\n");
+  EXPECT_EQ("Tue, 01 Dec 2026", ResumeValidator(first));
+  first.etag = "\"strong\"";
+  EXPECT_EQ("\"strong\"", ResumeValidator(first));
+  EXPECT_EQ("Range: bytes=500-\r\nIf-Range: \"strong\"\r\n", RangeHeaders(500, "\"strong\""));
+  const std::pair<const char*, bool> answers[] = {
+      {"HTTP/1.1 206 P\r\nContent-Range: bytes 500-999/1000\r\nContent-Length: 500\r\n", true},
+      {"HTTP/1.1 206 P\r\nContent-Range: bytes 500-999/1000\r\n", true},
+      {"HTTP/1.1 206 P\r\nContent-Range: bytes 0-999/1000\r\n", false},     // from the start
+      {"HTTP/1.1 206 P\r\nContent-Range: bytes 500-998/1000\r\n", false},   // not to the end
+      {"HTTP/1.1 206 P\r\nContent-Range: bytes 500-1099/1100\r\n", false},  // another file
+      {"HTTP/1.1 206 P\r\nContent-Range: bytes 500-999/*\r\n", false},
+      {"HTTP/1.1 206 P\r\nContent-Range: bytes 500-999/1000\r\nContent-Length: 600\r\n", false},
+      {"HTTP/1.1 200 OK\r\nContent-Range: bytes 500-999/1000\r\n", false},
+  };
+  for (const auto& a : answers) EXPECT_EQ(a.second, ContinuesAt(ParseResponseHead(a.first), 500, 1000)) << a.first;
 }
 
 
