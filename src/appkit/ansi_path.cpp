@@ -54,3 +54,12 @@ std::wstring ModulePathW(HMODULE module) {
   const DWORD n = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
   return n == 0 || n >= path.size() ? std::wstring() : std::wstring(path.data(), n);
 }
+
+std::string NarrowOf(const wchar_t* wide, UINT codePage) {
+  const int n = WideCharToMultiByte(codePage, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+  if (n <= 0) return std::string();
+  std::string text(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(codePage, 0, wide, -1, &text[0], n, nullptr, nullptr);
+  text.resize(static_cast<size_t>(n - 1));
+  return text;
+}

@@ -14,6 +14,12 @@
 // switched off on the volume, or the path does not exist).
 std::string AnsiPathOf(const std::wstring& path);
 
+// The text in the given code page, unknown characters as the system
+// writes them; empty when it cannot be converted. For names a record shows,
+// or a code page that writes every character (CP_UTF8); not for a path an
+// ANSI call opens (AnsiPathOf).
+std::string NarrowOf(const wchar_t* wide, UINT codePage);
+
 // The module's full path; empty when it cannot be had.
 std::wstring ModulePathW(HMODULE module);
 

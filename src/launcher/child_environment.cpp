@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/elevation.h"
+#include "appkit/ansi_path.h"
 #include "appkit/system_library.h"
 #include "launcher/environment_filter.h"
 #include "log/session_log.h"
@@ -18,15 +19,6 @@ static_assert(kUnicodeEnvironment == CREATE_UNICODE_ENVIRONMENT, "creation flag"
 // from ntdll.dll; ASCII folding where it is missing.
 WCHAR(WINAPI* g_upcase)(WCHAR) = nullptr;
 wchar_t SystemUpcase(wchar_t c) { return g_upcase(c); }
-
-std::string AnsiOf(const std::wstring& wide) {
-  const int n = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  if (n <= 0) return std::string();
-  std::string text(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, &text[0], n, nullptr, nullptr);
-  text.resize(static_cast<size_t>(n - 1));
-  return text;
-}
 
 }  // namespace
 
@@ -45,7 +37,7 @@ ChildEnvironment::ChildEnvironment(CSessionLog* log) {
   filtered_ = !removed.empty();
   if (!filtered_ || log == nullptr) return;
   std::string names;
-  for (const std::wstring& name : removed) names += (names.empty() ? "" : ", ") + AnsiOf(name);
+  for (const std::wstring& name : removed) names += (names.empty() ? "" : ", ") + NarrowOf(name.c_str(), CP_ACP);
   log->WriteInfo("BootStrap", "Variables left out of the started program's environment: " + names);
 }
 

@@ -365,20 +365,11 @@ std::wstring LongPath(const std::string& utf8) {
   return L"\\\\?\\" + wide;
 }
 
-std::string Utf8Of(const wchar_t* wide) {
-  const int n = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-  if (n <= 0) return std::string();
-  std::string text(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide, -1, &text[0], n, nullptr, nullptr);
-  text.resize(static_cast<size_t>(n - 1));
-  return text;
-}
-
 std::string Utf8OfAnsi(const std::string& ansi) {
   std::wstring wide(ansi.size() + 1, L'\0');
   const int n = MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, &wide[0],
                                     static_cast<int>(wide.size()));
-  return n > 0 ? Utf8Of(wide.c_str()) : std::string();
+  return n > 0 ? NarrowOf(wide.c_str(), CP_UTF8) : std::string();
 }
 
 class WindowsFolderOperations : public FolderOperations {
@@ -395,7 +386,7 @@ class WindowsFolderOperations : public FolderOperations {
     do {
       const std::wstring name = found.cFileName;
       if (name != L"." && name != L"..")
-        entries->push_back(FolderEntry{Utf8Of(found.cFileName), found.dwFileAttributes});
+        entries->push_back(FolderEntry{NarrowOf(found.cFileName, CP_UTF8), found.dwFileAttributes});
     } while (FindNextFileW(h, &found));
     const DWORD error = GetLastError();
     FindClose(h);
