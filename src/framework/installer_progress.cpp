@@ -98,6 +98,18 @@ bool InstallerProgress::ParseProgress(const char* text) {
 bool InstallerProgress::ParseCommonData(const char* text) {
   if (text == nullptr || *text == '\0') return false;
   std::size_t pos = 0;
+  // The same two fields in the installer's own wording, "Message type: 2,
+  // Argument: 0": the form in which a custom action's Cancel request comes.
+  static const char kType[] = "Message type: ", kArgument[] = ", Argument: ";
+  if (std::strncmp(text, kType, sizeof kType - 1) == 0) {
+    pos = sizeof kType - 1;
+    if (text[pos] == '\0') return false;
+    common_[0] = static_cast<unsigned char>(text[pos++]) - '0';
+    if (common_[0] == 1 || std::strncmp(text + pos, kArgument, sizeof kArgument - 1) != 0) return false;
+    pos += sizeof kArgument - 1;
+    common_[1] = TokenValue(text, pos);
+    return true;
+  }
   for (;;) {
     const char label = text[pos];
     if (!SkipLabel(text, pos)) return false;

@@ -498,6 +498,8 @@ TEST_F(InstallerProgressTest, ActionTextStopCommonDataAndBoxes) {
   for (std::uint32_t kind = 0; kind <= 0x10; ++kind)
     EXPECT_EQ(0, state.Handle(kind << 24, nullptr, true, sink)) << kind;
 
+  Send(kInstallCommonData, "Message type: 0, Argument: 1031, 0");  // the installer's own words
+  EXPECT_EQ(1031, state.Language());
   Send(kInstallCommonData, "1: 0 2: 1036 3: 0 ");
   EXPECT_EQ(1036, state.Language());
   EXPECT_EQ(4, Send(kInstallError | 0x35, "Disk full"));
@@ -507,10 +509,14 @@ TEST_F(InstallerProgressTest, ActionTextStopCommonDataAndBoxes) {
   Send(kInstallCommonData, "1: 2 2: 0 ");
   Send(kInstallCommonData, "1: 2 2: 1 ");
   EXPECT_EQ("cancel off|cancel on", sink.calls[sink.calls.size() - 2] + "|" + sink.Last());
+  Send(kInstallCommonData, "Message type: 2, Argument: 0");
+  EXPECT_EQ("cancel off", sink.Last());
   // The caption message changes nothing; the language keeps its low 16 bits
   // (0x10412: 1042, not the 1036 stored before).
   const size_t before = sink.calls.size();
   EXPECT_EQ(kInstallerOk, Send(kInstallCommonData, "1: 1 2: Ravenstock "));
+  for (const char* text : {"Message type: 1, Argument: Ravenstock", "Message type: 2", "Message type: "})
+    Send(kInstallCommonData, text);
   Send(kInstallCommonData, "1: 0 2: 66578 ");
   EXPECT_EQ(before, sink.calls.size());
   EXPECT_EQ(1042, state.Language());

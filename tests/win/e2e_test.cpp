@@ -81,16 +81,18 @@ std::vector<std::string> Files(const std::string& folder, const std::string& pre
   return out;
 }
 
-// The title of a visible top-level window of the process (a message box
-// included), "" when it shows none.
+// A visible top-level window of the process (a message box included) other
+// than `but`; its title, "" when it shows none.
+HWND OtherWindow(DWORD pid, HWND but) {
+  DWORD p = 0;
+  for (HWND h = GetTopWindow(nullptr); h != nullptr; h = GetWindow(h, GW_HWNDNEXT))
+    if (GetWindowThreadProcessId(h, &p) && p == pid && h != but && IsWindowVisible(h)) return h;
+  return nullptr;
+}
 std::string ShownWindow(DWORD pid) {
-  for (HWND h = GetTopWindow(nullptr); h != nullptr; h = GetWindow(h, GW_HWNDNEXT)) {
-    DWORD p = 0;
-    GetWindowThreadProcessId(h, &p);
-    char text[256] = "(no title)";
-    if (p == pid && IsWindowVisible(h)) return GetWindowTextA(h, text, sizeof text), text;
-  }
-  return "";
+  char text[256] = "(no title)";
+  HWND h = OtherWindow(pid, nullptr);
+  return h == nullptr ? "" : (GetWindowTextA(h, text, sizeof text), text);
 }
 
 // Watches the process's windows until it ends or timeoutMs passes: the first
@@ -507,6 +509,50 @@ void Scenario::Do(const Row& row, const std::string& a) {
       SendMessageA(edits[1], WM_SETTEXT, 0, reinterpret_cast<LPARAM>(value.substr(value.find(':') + 1).c_str()));
     }
     e2e::Click(dialog, value == "cancel" ? IDCANCEL : IDOK);
+  } else if (key == "watch") {  // up to the installer's 100: the bytes sent (within a piece of id), only growing
+    const std::string format = Str(IDS_DOWNLOAD_PROGRESS), installing = Str(IDS_INSTALL_PROGRESS);
+    const double total = static_cast<double>(e2e::ReadFileText(DemoRedist()).size());
+    auto bytes = [](const std::string& size) {  // "2.60 MB" read back
+      const size_t unit = size.find(' ') + 1;
+      return std::atof(size.c_str()) * (size.compare(unit, 2, "KB") == 0 ? 1 << 10 : size.compare(unit, 2, "MB") == 0 ? 1 << 20 : 1);
+    };
+    auto shown = [&](unsigned long n) { char text[64] = {}; return bytes(StrFormatByteSizeA(n, text, sizeof text)); };
+    double last = 0;
+    int lastPercent = 0, installer = -1, samples = 0;
+    ASSERT_TRUE(e2e::WaitFor([&] {
+      const unsigned long low = std::max(server_.Sent(), static_cast<unsigned long>(id)) - id;
+      const std::string line = Text(IDC_STATUS_TEXT);
+      const unsigned long high = server_.Sent();
+      const int p = Percent(line, format), now = Percent(line, installing);
+      const double size = p < 0 ? last : bytes(line.substr(format.find('%'), line.rfind(" - ") - format.find('%')));
+      EXPECT_TRUE(p < 0 || (shown(low) <= size && size <= shown(high) && int(low * 100 / total) <= p &&
+                            p <= int(high * 100 / total) && size >= last && p >= lastPercent)) << line << ", sent " << high;
+      EXPECT_TRUE(now < 0 || now >= installer) << line;
+      if (p >= 0) last = size, lastPercent = p, ++samples;
+      installer = std::max(installer, now);
+      return installer == 100 || HasFailure();
+    }, 60000));
+    EXPECT_LE(10, samples);
+  } else if (a == "nocancel") {  // while the installer says so: Cancel disabled, Escape and the close box ignored
+    ASSERT_TRUE(e2e::WaitFor([&] { return !Enabled(IDCANCEL); }, 60000));
+    EXPECT_EQ(100, percent(IDS_INSTALL_PROGRESS));
+    PostMessageA(GetDlgItem(wizard_, IDCANCEL), WM_KEYDOWN, VK_ESCAPE, 1);
+    PostMessageA(wizard_, WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_TRUE(e2e::WaitFor([&] { return Enabled(IDCANCEL); }));  // said by the installer, in the same step
+    EXPECT_EQ(100, percent(IDS_INSTALL_PROGRESS));
+  } else if (key == "reply") {  // the installer's box (caption:button) is the wizard's; answered with that button
+    const std::string caption = value.substr(0, value.find(':'));
+    char title[64] = {};
+    ASSERT_TRUE(e2e::WaitFor([&] { return (box = OtherWindow(bootstrapper_.Id(), wizard_)) != nullptr; }, 60000));
+    GetWindowTextA(box, title, sizeof title);
+    EXPECT_EQ(caption + "|" + caption + " raised by the package|1", std::string(title) + "|" +
+              e2e::ControlText(box, 0xFFFF) + "|" + std::to_string(GetWindow(box, GW_OWNER) == wizard_));
+    e2e::Click(box, std::atoi(value.c_str() + caption.size() + 1));
+    ASSERT_TRUE(e2e::WaitFor([&] { return !IsWindow(box); }));
+  } else if (a == "alone") {  // up to its end the process shows no window but the wizard
+    HWND other = nullptr;
+    ASSERT_TRUE(e2e::WaitFor([&] { return (other = OtherWindow(bootstrapper_.Id(), wizard_)) != nullptr || bootstrapper_.Wait(0); }, 120000));
+    EXPECT_EQ(nullptr, other);
   } else if (a == "x") {
     row.during(*this, nullptr);
   } else {
@@ -721,6 +767,20 @@ std::vector<Row> Rows() {
        "env:RAVEN_PACKAGE_PAUSE_MS=3000 beside:redist " + licence + "inst cancel",
        {">Installing .net<", "Error while installing .net", "status=\"1602\"",
         "Terminating .net installation thread"}, {installed, step10}, kRedistRan | kErrors, nullptr, nullptr},
+      // What the user reads follows the bytes and the installer; while the installer says it cannot
+      // be cancelled, Cancel is disabled and Escape and the close box do nothing.
+      {"StatusFollowsTheBytesAndCancelTheInstaller", "download", "serve:--mode_slow_--piece_131072_--pause_60 "
+       "env:RAVEN_PACKAGE_NOCANCEL_MS=1500 env:RAVEN_PACKAGE_PAUSE_MS=500 env:RAVEN_SETUP_AUTOCLOSE=300 " + licence +
+       "watch:131072 nocancel", {kGot, installed}, {}, kAsked | kSetupRan | kRedistRan | kInstalled, nullptr, nullptr},
+      // The package's error and warning are the wizard's boxes, answered as the user chose; files in
+      // use is nobody's box (the installer shows none). Quiet: records, and 0 for every answer.
+      {"InstallerMessagesAreTheWizardsBoxes", "install", "env:RAVEN_PACKAGE_ASK=1 env:RAVEN_SETUP_AUTOCLOSE=300 "
+       "beside:redist " + licence + "reply:Error:5 reply:Warning:7 alone", {installed}, {"Error : ", "Warning : "},
+       kRedistRan | kInstalled | kSetupRan, nullptr, [](Scenario& t, HWND) { EXPECT_EQ("5 7 0", t.Record("PACKAGE_RECORD")); }},
+      {"QuietInstallerMessagesGoToTheLog", "install", "env:RAVEN_PACKAGE_ASK=1 env:RAVEN_SETUP_AUTOCLOSE=300 beside:redist "
+       "quiet:/quiet", {">Error : Error raised by the package<", ">Warning : Warning raised by the package<", installed},
+       {"Files in use"}, kRedistRan | kInstalled | kSetupRan, nullptr,
+       [](Scenario& t, HWND) { EXPECT_EQ("0 0 0", t.Record("PACKAGE_RECORD")); }},
       // An administrator's work folder is made in the Windows folder's Temp, where users
       // cannot rename it, whatever TEMP says (a folder with a blank here); the
       // redistributable unpacks inside it and the package installs from there.
@@ -1156,18 +1216,6 @@ TEST(InstallWorker, HandlerAnswersCancelOnceAskedAndATempItCannotMakeFailsIt) {
     EXPECT_EQ(c.answer, InstallerUiHandler(&params, c.type, c.text)) << c.text << c.stop;
     EXPECT_EQ(c.type == INSTALLMESSAGE_ACTIONSTART ? c.detail : "?", owner.detail) << c.text;
   }
-  // With no window (a quiet run) the installer's error goes to the log, answered "not handled", never as a box.
-  DeleteLog();
-  struct Call { ProcessParams* params; int answer; } call = {&params, -1};
-  HANDLE thread = CreateThread(nullptr, 0, [](LPVOID c) -> DWORD {
-    Call& call = *static_cast<Call*>(c);
-    call.answer = InstallerUiHandler(call.params, INSTALLMESSAGE_ERROR | MB_OK, "Disk full");
-    return 0;
-  }, &call, 0, nullptr);
-  const bool answered = WaitForSingleObject(thread, 5000) == WAIT_OBJECT_0;
-  if (!answered) Click(FindMessageBox(GetCurrentProcessId()), IDOK), WaitForSingleObject(thread, INFINITE);
-  CloseHandle(thread);
-  EXPECT_TRUE(answered && call.answer == 0 && ReadLog().find(">Error : Disk full<") != std::string::npos) << ReadLog();
   // The worker the handler serves: a TEMP for the redistributable it cannot make fails it before anything runs.
   DeleteLog();
   params.programPath = DemoRedist(), params.tempFolder = TempDir() + "no-such-folder\\temp";
