@@ -82,7 +82,7 @@ std::vector<std::string> Files(const std::string& folder, const std::string& pre
 }
 
 // A visible top-level window of the process (a message box included) other
-// than `but`; its title, "" when it shows none.
+// than `but`, and the title of one, "" when it shows none.
 HWND OtherWindow(DWORD pid, HWND but) {
   DWORD p = 0;
   for (HWND h = GetTopWindow(nullptr); h != nullptr; h = GetWindow(h, GW_HWNDNEXT))
