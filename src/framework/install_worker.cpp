@@ -95,30 +95,35 @@ class WorkerLog {
 
 
 // TMP and TEMP of this process for as long as it lives; a variable that was
-// not set is removed again. The started program inherits them.
+// not set is removed again. The started program inherits them. The old
+// values are kept wide: through the ANSI calls a name the code page cannot
+// write would come back as "?", and under a double-byte code page Wine's
+// counts a value in characters and cuts as many bytes off its end; the
+// installer and the setup program would then get a TEMP that is no folder.
 class TemporaryFolderOverride {
  public:
   explicit TemporaryFolderOverride(const std::string& folder) {
     for (int i = 0; i < 2; ++i) {
-      std::vector<char> value(32768);
+      std::vector<wchar_t> value(32768);
       SetLastError(0);
-      const DWORD n = GetEnvironmentVariableA(kNames[i], value.data(),
+      const DWORD n = GetEnvironmentVariableW(kNames[i], value.data(),
                                               static_cast<DWORD>(value.size()));
       set_[i] = n != 0 || GetLastError() != ERROR_ENVVAR_NOT_FOUND;
       old_[i].assign(value.data(), n < value.size() ? n : 0);
-      SetEnvironmentVariableA(kNames[i], folder.c_str());
+      SetEnvironmentVariableA(kNarrowNames[i], folder.c_str());
     }
   }
   ~TemporaryFolderOverride() {
     for (int i = 0; i < 2; ++i)
-      SetEnvironmentVariableA(kNames[i], set_[i] ? old_[i].c_str() : nullptr);
+      SetEnvironmentVariableW(kNames[i], set_[i] ? old_[i].c_str() : nullptr);
   }
   TemporaryFolderOverride(const TemporaryFolderOverride&) = delete;
   TemporaryFolderOverride& operator=(const TemporaryFolderOverride&) = delete;
 
  private:
-  static constexpr const char* kNames[2] = {"TMP", "TEMP"};
-  std::string old_[2];
+  static constexpr const wchar_t* kNames[2] = {L"TMP", L"TEMP"};
+  static constexpr const char* kNarrowNames[2] = {"TMP", "TEMP"};
+  std::wstring old_[2];
   bool set_[2] = {};
 };
 

@@ -306,7 +306,7 @@ std::string CreateWorkFolder(const std::string& prefix, CSessionLog& log, bool* 
       log.WriteError(kSection, kCreateError, error);
       break;
     }
-    name = parent + WorkFolderName(prefix, number);
+    name = parent + WorkFolderName(prefix, number, IsAnsiLeadByte);
     error = TryCreate(name, security.Descriptor(), hold, log);
     if (error == 0) {
       *created = CheckHeld(name, hold, log);

@@ -2,11 +2,19 @@
 
 #include <cstdio>
 
-std::string WorkFolderName(const std::string& prefix, std::uint64_t number) {
+std::string WorkFolderName(const std::string& prefix, std::uint64_t number,
+                           LeadBytePredicate isLeadByte) {
   char digits[17] = {};
   std::snprintf(digits, sizeof digits, "%08X%08X", static_cast<unsigned>(number >> 32),
                 static_cast<unsigned>(number & 0xFFFFFFFFu));
-  return prefix.substr(0, 3) + digits + ".tmp";
+  // Half a character would pair with the first digit into some other one.
+  size_t end = 0;
+  for (int characters = 0; characters < 3 && end < prefix.size(); ++characters) {
+    const bool lead = isLeadByte != nullptr && isLeadByte(static_cast<unsigned char>(prefix[end]));
+    if (lead && end + 1 >= prefix.size()) break;  // a lead byte without its partner
+    end += lead ? 2 : 1;
+  }
+  return prefix.substr(0, end) + digits + ".tmp";
 }
 
 std::string WorkFolderSddl(bool administrator, const std::string& userSid) {

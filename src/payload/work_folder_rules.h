@@ -10,10 +10,13 @@
 
 #include "launcher/setup_command.h"
 
-// The folder's name: the first three characters of prefix, all 64 bits of
-// number as 16 upper-case hexadecimal digits, ".tmp". A name of 16 bits can
-// be taken in advance, all 65,536 of it, by anyone who shares the folder.
-std::string WorkFolderName(const std::string& prefix, std::uint64_t number);
+// The folder's name: the first three characters of prefix (a localised
+// product name may be double-byte: isLeadByte as for WorkingFolderOf, and
+// a character is never cut in half), all 64 bits of number as 16
+// upper-case hexadecimal digits, ".tmp". A name of 16 bits can be taken in
+// advance, all 65,536 of it, by anyone who shares the folder.
+std::string WorkFolderName(const std::string& prefix, std::uint64_t number,
+                           LeadBytePredicate isLeadByte);
 
 // The descriptor the folder is made with. Only SYSTEM and the Administrators
 // get access, nothing is inherited; elevated, the Administrators also own

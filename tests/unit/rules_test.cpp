@@ -98,7 +98,14 @@ TEST(CommandLines, WorkingFolderCutsAtTheLastRealBackslash) {
 // The work folder: 64 bits in the name, the owner only when elevated, and
 // every folder on the path looked at (a link, or one unreadable, refuses).
 TEST(WorkFolder, NameDescriptorAndPathCheck) {
-  EXPECT_EQ("Rav0123456789ABCDEF.tmp", WorkFolderName("Ravenstock", 0x0123456789ABCDEFull));
+  // A localised name's first three characters under code page 932, never half of one.
+  auto sjis = [](unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); };
+  const std::string hyo("\x95\x5C", 2), so("\x83\x5C", 2);
+  const struct { std::string prefix, name; LeadBytePredicate lead; } names[] = {
+      {"Ravenstock", "Rav", nullptr}, {hyo + so + hyo + "x", hyo + so + hyo, sjis},
+      {"a" + hyo + "bc", "a" + hyo + "b", sjis}, {"ab\x95", "ab", sjis}, {"", "", sjis}};
+  for (const auto& n : names)
+    EXPECT_EQ(n.name + "0123456789ABCDEF.tmp", WorkFolderName(n.prefix, 0x0123456789ABCDEFull, n.lead)) << n.prefix;
   EXPECT_EQ("O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", WorkFolderSddl(true, "S-1-5-9"));
   EXPECT_EQ("D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;S-1-5-9)", WorkFolderSddl(false, "S-1-5-9"));
   auto lead = [](unsigned char c) { return c == 0x95; };

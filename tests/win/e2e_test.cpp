@@ -7,6 +7,7 @@
 #include <commctrl.h>
 #include <msi.h>
 #include <sddl.h>
+#include <shellapi.h>
 #include <shlwapi.h>
 #include <tlhelp32.h>
 
@@ -180,7 +181,7 @@ class Scenario : public ::testing::TestWithParam<Row> {
       if (h != nullptr && TerminateProcess(h, 1)) WaitForSingleObject(h, 5000);
       if (h != nullptr) CloseHandle(h);
     }
-    if (user_.hProcess != nullptr) CloseHandle(user_.hProcess);
+    if (user_.hProcess != nullptr) TerminateProcess(user_.hProcess, 1), CloseHandle(user_.hProcess);  // left by a failure
     if (held_ != nullptr && held_ != INVALID_HANDLE_VALUE) CloseHandle(held_);
     if (!copy_.empty()) DeleteFileW(e2e::Wide(exe_).c_str());
     for (const char* sub : {"\\Temp", ""}) if (!cyrillic_.empty()) RemoveDirectoryW(e2e::Wide(cyrillic_ + sub).c_str());
@@ -235,7 +236,7 @@ class Scenario : public ::testing::TestWithParam<Row> {
 
   const std::string temp_ = TempDir();  // the test's own, whatever a row gives the exe
   loopback::Server server_;
-  std::string exe_, copy_, setupCommand_, setupFolder_, log_, cyrillic_;  // paths in UTF-8
+  std::string exe_, copy_, setupCommand_, setupFolder_, log_, cyrillic_, xpTemp_;  // paths in UTF-8
   std::vector<std::string> dlls_;  // planted beside the exe
   PROCESS_INFORMATION user_ = {};
   e2e::Process bootstrapper_;
@@ -296,11 +297,18 @@ void Scenario::Do(const Row& row, const std::string& a) {
     ASSERT_TRUE(value == "redist" ? CopyFileA(DemoRedist().c_str(), beside_.c_str(), FALSE) != 0
                                   : e2e::WriteFileText(beside_, "plain text, not a program\r\n"));
     SetFileAttributesA(beside_.c_str(), value == "ro" ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL);
-  } else if (a == "blank") {  // a temporary folder with a blank in its path
-    const std::string temp = cwd_ + "with blank";
-    CreateDirectoryA(temp.c_str(), nullptr);
-    SetEnv("TMP", temp);
-    SetEnv("TEMP", temp);
+  } else if (key == "blank") {  // TEMP as Windows XP has it, for the user named value ("Test" when not given)
+    xpTemp_ = cwd_ + "Documents and Settings";
+    for (const std::string& sub : {std::string(), "\\" + (value.empty() ? "Test" : value) + " User", std::string("\\Local Settings"),
+                                   std::string("\\Temp")})
+      CreateDirectoryW(e2e::Wide(xpTemp_ += sub).c_str(), nullptr);
+    for (const char* name : {"TEMP", "TMP"})
+      SetEnv(name, ""), SetEnvironmentVariableW(e2e::Wide(name).c_str(), e2e::Wide(xpTemp_).c_str());
+  } else if (a == "cp932") {  // scripts/test runs these rows again under the Japanese locale
+    char asked[8] = {};
+    GetEnvironmentVariableA("RAVEN_CODE_PAGE", asked, sizeof asked);
+    ASSERT_TRUE(GetACP() == 932 || std::string(asked) != "932") << GetACP();
+    if (GetACP() != 932) GTEST_SKIP() << "code page " << GetACP();
   } else if (a == "opener") {  // the recorder opens web pages
     char old[MAX_PATH * 2] = {};
     LONG size = sizeof old;
@@ -574,8 +582,8 @@ void Scenario::Run(const Row& row) {
   exe_ = e2e::VariantExe(row.variant);
   const std::string from = Stamp();
   std::istringstream walk(row.walk);
-  for (std::string action; !HasFatalFailure() && walk >> action;) Do(row, action);
-  if (HasFatalFailure()) return;
+  for (std::string action; !HasFatalFailure() && !IsSkipped() && walk >> action;) Do(row, action);
+  if (HasFatalFailure() || IsSkipped()) return;
   ASSERT_TRUE(bootstrapper_.Wait(120000) ||
               WaitForSingleObject(user_.hProcess, 120000) == WAIT_OBJECT_0) << "still running";
 
@@ -639,6 +647,40 @@ void PayloadLogged(Scenario& t, HWND) {
     std::replace(name.begin(), name.end(), '\\', '/');
     EXPECT_EQ(1, CountOf(t.log_, ">Creating file : " + name + "<")) << name;
   }
+}
+
+std::wstring WideOf(const std::string& text, UINT codePage) {
+  std::wstring wide(text.size(), L'\0');
+  wide.resize(MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &wide[0], static_cast<int>(wide.size())));
+  return wide;
+}
+
+// The setup program's record (in codePage), each field to its end: its arguments as
+// a parser splits them (after the empty program name), its current folder and TEMP.
+void SetupRecordIs(const std::string& record, UINT codePage, std::vector<std::wstring> args,
+                   const std::wstring& folder, const std::string& temp) {
+  const std::wstring r = WideOf(record, codePage);
+  const size_t tab = r.find(L'\t');
+  int n = 0;
+  LPWSTR* argv = CommandLineToArgvW(r.substr(0, tab).c_str(), &n);
+  args.insert(args.begin(), L"");
+  EXPECT_EQ(args, std::vector<std::wstring>(argv, argv + n)) << record;
+  LocalFree(argv);
+  EXPECT_EQ(folder + L"\t" + e2e::Wide(temp) + L"\r\n", r.substr(tab + 1)) << record;
+}
+
+// The redistributable's and the setup program's records after an elevated run with
+// an XP TEMP and the argument below: every argument whole, to its end.
+const char kXpArgument[] = "start:/log=\"C:\\Documents_and_Settings\\Test_User\\Local_Settings\\Temp\\setup_log.txt\" ";
+void ElevatedArgumentsWhole(Scenario& t, HWND) {
+  std::istringstream lines(t.Record("REDIST_RECORD"));
+  std::string command, folder, temp;
+  std::getline(lines, command), std::getline(lines, folder), std::getline(lines, temp);
+  EXPECT_TRUE(folder.find(e2e::WindowsTempDir() + "Rav") == 0 && folder.size() == e2e::WindowsTempDir().size() + 23) << folder;
+  EXPECT_EQ(" /q:a /c:\"msiexec /q /a netfx.msi TARGETDIR=\"\"" + folder + "\\dotnetfx\\\"\"\"", command);
+  EXPECT_EQ(folder + "\\temp", temp);
+  SetupRecordIs(t.Record("SETUP_RECORD"), CP_ACP, {L"/log=C:\\Documents and Settings\\Test User\\Local Settings\\Temp\\setup log.txt"},
+                e2e::Wide(folder), t.xpTemp_);
 }
 
 std::vector<Row> Rows() {
@@ -782,15 +824,13 @@ std::vector<Row> Rows() {
        {"Files in use"}, kRedistRan | kInstalled | kSetupRan, nullptr,
        [](Scenario& t, HWND) { EXPECT_EQ("0 0 0", t.Record("PACKAGE_RECORD")); }},
       // An administrator's work folder is made in the Windows folder's Temp, where users
-      // cannot rename it, whatever TEMP says (a folder with a blank here); the
+      // cannot rename it, whatever TEMP says (Windows XP's, with blanks); the
       // redistributable unpacks inside it and the package installs from there.
-      {"AdministratorsFolderIsInTheWindowsTemp", "install",
-       "blank env:RAVEN_SETUP_AUTOCLOSE=1000 beside:redist " + licence + "setup",
+      // Every argument whole: the setup program's path with blanks, TEMP its user's.
+      {"AdministratorsFolderIsInTheWindowsTemp", "install", "blank env:RAVEN_SETUP_AUTOCLOSE=1000 beside:redist "
+       + std::string(kXpArgument) + "next licence accept next setup",
        {installed, "Temp folder successfully deleted"}, {}, kRedistRan | kInstalled | kSetupRan, nullptr,
-       [](Scenario& t, HWND) {
-         EXPECT_NE(std::string::npos, t.Record("REDIST_RECORD").find(
-             "TARGETDIR=\"\"" + e2e::WindowsTempDir() + "Rav")) << t.Record("REDIST_RECORD");
-       }},
+       ElevatedArgumentsWhole},
       // Runtime hooks set before the run reach neither program it starts (the
       // log names them at each start); every other variable does.
       {"RuntimeHooksReachNoStartedProgram", "install", "env:COR_ENABLE_PROFILING=1 env:COR_PROFILER_PATH=C:\\p.dll "
@@ -945,6 +985,23 @@ std::vector<Row> Rows() {
          const DWORD n = GetShortPathNameW(e2e::Wide(t.cyrillic_ + "\\Temp").c_str(), temp, MAX_PATH);
          EXPECT_NE(0, CountOf(t.log_, "folder \"" + std::string(temp, temp + n) + "\\Rav")) << t.log_;
        }},
+      // Code page 932, a user's XP TEMP whose name ends two characters in 0x5C ("\x83\x5C", "\x95\x5C"):
+      // the update unpacks and runs there, and goes; the log names the folder in the code page's bytes.
+      {"CodePage932UpdateInAJapaneseUsersXpTemp", "launch", "cp932 fw blank:ソ表 user:/update setup close",
+       {"Temp folder successfully deleted"}, {}, kSetupRan | kInstalled, nullptr, [](Scenario& t, HWND) {
+         const std::string record = t.Record("SETUP_RECORD");
+         const std::wstring r = WideOf(record, 932), parent = e2e::Wide(t.xpTemp_ + "\\Rav");
+         const std::wstring folder = r.substr(r.find(L'\t') + 1, parent.size() + 20);
+         EXPECT_EQ(parent, folder.substr(0, parent.size())) << record;
+         SetupRecordIs(record, 932, {L"/update"}, folder, t.xpTemp_);
+         EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(folder.c_str()));
+         std::string ansi(folder.size() * 2, '\0');
+         ansi.resize(WideCharToMultiByte(932, 0, folder.data(), static_cast<int>(folder.size()), &ansi[0], static_cast<int>(ansi.size()), nullptr, nullptr));
+         EXPECT_TRUE(InOrder(t.log_, {"Creating temp folder \"" + ansi + "\"", "Deleting temp folder \"" + ansi + "\\\""})) << t.log_;
+       }},
+      {"CodePage932InstallKeepsAJapaneseUsersXpTemp", "install", "cp932 blank:ソ表 env:RAVEN_SETUP_AUTOCLOSE=1000 beside:redist "
+       + std::string(kXpArgument) + "next licence accept next setup", {installed, "Temp folder successfully deleted"}, {},
+       kRedistRan | kInstalled | kSetupRan, nullptr, ElevatedArgumentsWhole},
       {"NonAdministratorInUpdateModeIsNotRelaunched", "plain", "copy user:-UPDATE setup x close",
        {"<begin ", "Installation terminated", "<end "}, {}, kSetupRan,
        [](Scenario& t, HWND) {  // unelevated, in the user's own temporary folder
