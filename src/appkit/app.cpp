@@ -1,5 +1,6 @@
 #include "appkit/app.h"
 
+#include <shlwapi.h>
 #include <stdlib.h>
 
 namespace {
@@ -70,12 +71,9 @@ namespace {
 std::string ExeTitle() {
   char path[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string name = path;
-  size_t slash = name.find_last_of("\\/");
-  if (slash != std::string::npos) name.erase(0, slash + 1);
-  size_t dot = name.rfind('.');
-  if (dot != std::string::npos) name.erase(dot);
-  return name;
+  // The shell's walk knows the code page: a character's second byte may be 0x5C.
+  const char* name = PathFindFileNameA(path);
+  return std::string(name, PathFindExtensionA(name));
 }
 
 }  // namespace

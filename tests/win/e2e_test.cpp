@@ -315,10 +315,12 @@ void Scenario::Do(const Row& row, const std::string& a) {
     RegQueryValueA(HKEY_CLASSES_ROOT, "http\\shell\\open\\command", old, &size);
     opener_ = old;
     SetOpener("\"" + e2e::FixtureExe("recorder.exe") + "\" %1");
-  } else if (a == "copy") {  // a name of its own: its processes apart, Wine's settings its own
-    copy_ = "RavCopy" + std::to_string(GetCurrentProcessId()) + ".exe";
-    exe_ = ExeFolder() + copy_;
-    ASSERT_TRUE(CopyFileA(e2e::VariantExe(row.variant).c_str(), exe_.c_str(), FALSE));
+  } else if (key == "copy") {  // a name of its own (value: more of it): its processes apart, Wine's settings its own
+    const std::string name = "RavCopy" + value + std::to_string(GetCurrentProcessId()) + ".exe";
+    exe_ = ExeFolder() + name;
+    copy_.resize(name.size() * 2);  // in the code page, as the system names processes
+    copy_.resize(WideCharToMultiByte(CP_ACP, 0, e2e::Wide(name).c_str(), -1, &copy_[0], static_cast<int>(copy_.size()), nullptr, nullptr) - 1);
+    ASSERT_TRUE(CopyFileW(e2e::Wide(e2e::VariantExe(row.variant)).c_str(), e2e::Wide(exe_).c_str(), FALSE));
   } else if (a == "cyrillic") {  // the copy, and TEMP, in a folder the code page cannot write
     cyrillic_ = TempDir() + "Папка" + std::to_string(GetCurrentProcessId());
     for (const char* sub : {"", "\\Temp"}) CreateDirectoryW(e2e::Wide(cyrillic_ + sub).c_str(), nullptr);
@@ -683,6 +685,13 @@ void ElevatedArgumentsWhole(Scenario& t, HWND) {
                 e2e::Wide(folder), t.xpTemp_);
 }
 
+void ExeNamedBox(Scenario& t, HWND box) {  // no application name yet: the box has the exe's own
+  char caption[64] = {};
+  GetWindowTextA(box, caption, sizeof caption);
+  EXPECT_EQ(t.copy_.substr(0, t.copy_.size() - 4), caption);
+  EXPECT_EQ(nullptr, e2e::FindTopWindow(t.bootstrapper_.Id(), "Ravenstock Setup"));
+}
+
 std::vector<Row> Rows() {
   const std::string frame = "application=\"Ravenstock\" session=\"BootStrap\"/>\r\n";
   const std::string licence = "start next licence accept next ";
@@ -953,12 +962,10 @@ std::vector<Row> Rows() {
       // An old Windows; a user without administrator rights, whose elevation
       // under Wine yields none. A copy of the exe tells its processes apart.
       {"OldWindowsGetsOnlyTheMessageAndNoLog", "plain", "code:1603 copy ver:nt40 launch box:200", {}, {}, kNoLog,
-       [](Scenario& t, HWND box) {  // no application name yet: the box has the exe's own
-         char caption[64] = {};
-         GetWindowTextA(box, caption, sizeof caption);
-         EXPECT_EQ(t.copy_.substr(0, t.copy_.size() - 4), caption);
-         EXPECT_EQ(nullptr, e2e::FindTopWindow(t.bootstrapper_.Id(), "Ravenstock Setup"));
-       }, nullptr},
+       ExeNamedBox, nullptr},
+      // An exe name whose character ends in 0x5C ("\x83\x5C") is still one name.
+      {"CodePage932OldWindowsNamesTheWholeExe", "plain", "cp932 code:1603 copy:ソ ver:nt40 launch box:200", {}, {}, kNoLog,
+       ExeNamedBox, nullptr},
       // The relaunched copy knows itself by its arguments' marker; the first waits.
       // The relaunched copy's exit code (here one it could not make itself) is the caller's.
       {"NonAdministratorRelaunchesOnceAndTheUnelevatedCopyStops", "plain", "code:4242 copy user:a_b box:202", {}, {}, kNoLog,
