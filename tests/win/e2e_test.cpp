@@ -447,8 +447,11 @@ void Scenario::Do(const Row& row, const std::string& a) {
     ASSERT_TRUE(LinkLogToFullDisk(fullDisk_ = a == "fulldisk"));
   } else if (a == "ended") {
     ASSERT_TRUE(bootstrapper_.Wait(30000)) << "still running after the setup program ended";
-  } else if (a == "esc") {  // the key, to the focused Cancel button
-    PostMessageA(GetDlgItem(wizard_, IDCANCEL), WM_KEYDOWN, VK_ESCAPE, 1);
+  } else if (a == "esc" || a == "enter" || a == "closebox") {  // Escape to Cancel, Enter to Next, the close box
+    const bool box = a == "closebox";
+    PostMessageA(box ? wizard_ : GetDlgItem(wizard_, a == "esc" ? IDCANCEL : IDOK), box ? WM_SYSCOMMAND : WM_KEYDOWN,
+                 box ? SC_CLOSE : a == "esc" ? VK_ESCAPE : VK_RETURN, 1);
+    pressedAt_ = GetTickCount();
   } else if (key == "cmd") {  // a button's command as Enter (1) or Escape (2) gives it, enabled or not; taken now
     SendMessageTimeoutA(wizard_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(wizard_, id)),
                         SMTO_ABORTIFHUNG, 5000, nullptr);
@@ -503,7 +506,7 @@ void Scenario::Do(const Row& row, const std::string& a) {
     const std::string format = Str(IDS_DOWNLOAD_RETRY);
     ASSERT_TRUE(e2e::WaitFor([&] { return Text(IDC_STATUS_TEXT).compare(0, format.find('%'), format, 0, format.find('%')) == 0; }))
         << Text(IDC_STATUS_TEXT);
-  } else if (key == "creds") {  // the proxy's password dialog, owned by the wizard: USER:PASSWORD or "cancel"
+  } else if (key == "creds") {  // the proxy's password dialog, owned by the wizard: USER:PASSWORD, cancel, esc or close
     HWND dialog = nullptr;
     ASSERT_TRUE(e2e::WaitFor([&] {
       for (HWND h = nullptr; (h = FindWindowExA(nullptr, h, "#32770", nullptr)) != nullptr;)
@@ -514,11 +517,15 @@ void Scenario::Do(const Row& row, const std::string& a) {
     std::vector<HWND> edits;
     for (HWND h = nullptr; (h = FindWindowExA(dialog, h, "Edit", nullptr)) != nullptr;) edits.push_back(h);
     ASSERT_LE(2u, edits.size());
-    if (value != "cancel") {
+    if (value.find(':') != value.npos) {
       SendMessageA(edits[0], WM_SETTEXT, 0, reinterpret_cast<LPARAM>(value.substr(0, value.find(':')).c_str()));
       SendMessageA(edits[1], WM_SETTEXT, 0, reinterpret_cast<LPARAM>(value.substr(value.find(':') + 1).c_str()));
     }
-    e2e::Click(dialog, value == "cancel" ? IDCANCEL : IDOK);
+    if (value == "esc" || value == "close")  // the key in its first box, or its close box
+      PostMessageA(value == "esc" ? edits[0] : dialog, value == "esc" ? WM_KEYDOWN : WM_SYSCOMMAND,
+                   value == "esc" ? VK_ESCAPE : SC_CLOSE, 1);
+    else
+      e2e::Click(dialog, value == "cancel" ? IDCANCEL : IDOK);
   } else if (key == "watch") {  // up to the installer's 100: the bytes sent (within a piece of id), only growing
     const std::string format = Str(IDS_DOWNLOAD_PROGRESS), installing = Str(IDS_INSTALL_PROGRESS);
     const double total = static_cast<double>(e2e::ReadFileText(DemoRedist()).size());
@@ -697,20 +704,11 @@ std::vector<Row> Rows() {
   const std::string licence = "start next licence accept next ";
   const std::string installed = "Installing .net : Ok", step10 = "Updating controls for step 10";
   std::vector<Row> rows = {
-      {"WelcomePageThenCancel", "wizard", "code:1602 start T:203 S:204 D: cancel",
-       {"<begin ", frame, "Updating controls for step 0", "Controls updated", "<end ", frame},
-       {"Seeking next step"}, 0, nullptr, nullptr},
-      // Escape's command is refused while Cancel is disabled (as the installer may ask).
-      {"CancelWhileFrameworkRequired", "wizard", "code:1602 start cancel-off cmd:2 cancel-on next S:205 disabled cancel", {"<end "},
-       {"New step reached : 2"}, 0, nullptr, nullptr},
       // Worker messages while no worker runs (cancelled, install and setup ended,
       // download ended) change nothing: Next, posted behind them, moves on.
       {"ForeignWorkerMessagesChangeNothing", "wizard", "code:1602 start post:103 post:106 post:100 "
        "post:101 next S:205 cancel", {"Seeking next step for step 0", "New step reached : 1", "<end "},
        {"New step reached : 2", "Seeking next step for step 1"}, 0, nullptr, nullptr},
-      // Enter is Next, and is refused with it.
-      {"LicenceAfterOneSecondGatesNext", "wizard", "code:1602 start next licence after:700 x accept enabled decline disabled cmd:1 "
-       "cancel", {"New step reached : 2"}, {"Seeking next step for step 2"}, 0, LicencePage, nullptr},
       {"RefusedDownloadLeadsToTheManualInstallation", "wizard",
        "refused env:RAVEN_SETUP_AUTOCLOSE=1500 opener " + licence + "T:218 E:216 next "
        "T:Continue_Installation E:219 opened:1 x next opened:2 fw next setup disabled",
@@ -748,19 +746,11 @@ std::vector<Row> Rows() {
        {"Downloading resource", kGot, "Temp folder successfully deleted"},
        {"New step reached : 4", "New step reached : 9"}, kAsked, nullptr, nullptr},
       // Cancel ends the run within 2 s whatever the download waits for: a host
-      // that never answers, a body that stalls, the pause before a retry (the
-      // server asked for 30 s); and the unpacking. Nothing is left behind.
+      // that never answers; a body that stalls, the pause before a retry and
+      // the unpacking are in WizardPaths. Nothing is left behind.
       {"CancelWhileTheHostSaysNothing", "download", "code:1602 serve:--mode_silent " + licence + "asked:1 cancel endsin:2000",
        {"Connected to server", "Temp folder successfully deleted"}, {"Downloading resource", "New step reached : 9"},
        kAsked, nullptr, nullptr},
-      {"CancelWhileTheBodyStalls", "download", "code:1602 serve:--mode_stall " + licence + "dl cancel endsin:2000",
-       {"Downloading resource", kGot, "Temp folder successfully deleted"}, {"New step reached : 9"}, kAsked, nullptr, nullptr},
-      {"CancelWhileARetryWaits", "download", "code:1602 serve:--status_503_--retry-after_30 " + licence + "retrying cancel endsin:2000",
-       {"Attempt 1 of 4 failed (status 503), 0 bytes kept, trying again in 30000 ms", "Temp folder successfully deleted"},
-       {"New step reached : 9", "Attempt 2 "}, kAsked, nullptr, nullptr},
-      {"CancelWhileUnpacking", "install", "code:1602 env:RAVEN_REDIST_DELAY_MS=30000 beside:redist " + licence + "unpacking cancel endsin:2000",
-       {"Unpacking .net setup", ".net setup unpacked", "Terminating .net installation thread", "Temp folder successfully deleted"},
-       {">Installing .net<"}, kRedistRan, nullptr, nullptr},
       // Failures that pass: a body cut at half continues from there (Range,
       // with the first answer's ETag in If-Range); where ranges are ignored,
       // the whole file comes again; a 503 once is tried again after 2 s.
@@ -787,10 +777,6 @@ std::vector<Row> Rows() {
        [](Scenario& t, HWND) {
          EXPECT_EQ(1, CountOf(t.server_.RequestLog(), "  Proxy-Authorization: Basic cmF2ZW46czNjcmV0\r\n")) << t.server_.RequestLog();
        }},
-      {"ProxyCredentialsDialogCancelled", "download", "code:1602 serve:--auth_raven:s3cret " + licence + "creds:cancel T:218 E:216 cancel",
-       {"The proxy credentials were not given", "message=\"An error occurred while downloading .net\">", "New step reached : 9"},
-       {"Downloading resource"},
-       kErrors, nullptr, nullptr},
       {"RedistributableBesideFailsToUnpack", "download-beside",
        "code:1602 serve:--mode_ok env:RAVEN_REDIST_EXIT=1 beside:redist " + licence + "T:218 E:220 enabled cancel",
        {"New step reached : 2", "New step reached : 4", "Unpacking .net setup",
@@ -903,11 +889,6 @@ std::vector<Row> Rows() {
        kSetupRan | kInstalled | kErrors, nullptr, nullptr},
       {"SetupProgramThatCannotStartIsReported", "not-a-program", "code:1603 fw launch:/update", {">Creating process<",
        "message=\"Error while creating process for installation\">", "Temp folder successfully deleted"}, {}, kInstalled | kErrors, nullptr, nullptr},
-      // Next reaches step 5 within its click: the Cancel posted behind it
-      // comes before the step's timer, however slow the machine.
-      {"CancelWhilePreparingStartsNothing", "launch", "code:1602 fw start next cancel",
-       {"New step reached : 5", "Deleting temp folder", "Temp folder successfully deleted", "<end "},
-       {"Seeking next step for step 5", ">Creating process<"}, kInstalled, nullptr, nullptr},
       // A file in the work folder held as the setup program ends: let go within
       // the retries, the folder goes (with delete sharing the file is only marked
       // and the removal fails until it goes); held on, the failure is logged with
@@ -947,15 +928,6 @@ std::vector<Row> Rows() {
        "ended unfull", {}, {}, kSetupRan | kInstalled | kNoLog, nullptr, nullptr},
       {"WizardRunEndsWhenTheLogCannotBeWritten", "launch", "fw env:RAVEN_SETUP_AUTOCLOSE=0 start fulldisk next ended "
        "unfull", {}, {}, kSetupRan | kInstalled | kNoLog, nullptr, nullptr},
-      // Escape is Cancel while the wizard's own thread waits for the setup program (after
-      // the manual installation); the folder of the program still running stays, as the log says.
-      {"EscapeIsTakenWhileTheSetupProgramRuns", "wizard", "code:1602 refused opener start next licence accept next T:218 next "
-       "opened:1 fw next setup esc ended", {"Deleting temp folder",
-       "An error occured while deleting temp folder", "<end "}, {}, kSetupRan | kInstalled | kErrors | kKept, nullptr, nullptr},
-      // The desktop shell's route failing (its window list's interface unregistered): step 11 shows the address.
-      {"ShellRouteThatFailsShowsTheAddress", "wizard", "code:1602 refused noshell " + licence + "T:218 E:216 next "
-       "T:Continue_Installation address cancel", {"New step reached : 11", ": the address is shown"}, {}, kErrors,
-       nullptr, nullptr},
       // The log a second name of another file: nothing is written through it.
       {"LogWithASecondNameIsNotWrittenThrough", "launch", "fw hardlink launch:/update setup close",
        {"not a log\r\n"}, {"<"}, kSetupRan | kInstalled, nullptr, nullptr},
@@ -1133,6 +1105,95 @@ std::vector<Row> Rows() {
 }
 
 INSTANTIATE_TEST_SUITE_P(E2e, Scenario, ::testing::ValuesIn(Rows()),
+                         [](const ::testing::TestParamInfo<Row>& info) { return info.param.name; });
+
+// Every button on every page: a row per step the wizard can be on and thing a user does there
+// (its name: step_action_step_action...). First what must change nothing (Enter's command with
+// Next disabled, "cmd:1", which Wine's dialog manager would not even send; Escape's, "cmd:2",
+// with Cancel off), then the action that moves; where the run ends (code:) and the records
+// it never wrote. enter/esc: the keys; closebox: the window's close box. Steps: 0 welcome,
+// 1 framework required and 5 preparing (a second each), 2 licence, 3 download (its retry
+// pause, the proxy's password dialog), 4 unpack and install, 6 setup program running (the
+// wizard hidden: only a message reaches it), 9 and 10 failed, 11 manual installation. Next
+// on each page, Cancel on 3, 4, 9 and 10, the restart course and the quiet runs (no window,
+// nothing to press) are in Rows(); Cancel on 11 in StoppedDesktopShellNeverHoldsTheWizard.
+std::vector<Row> WizardPaths() {
+  const std::string frame = "application=\"Ravenstock\" session=\"BootStrap\"/>\r\n", licence = "start next licence accept next ";
+  const std::string step10 = "Updating controls for step 10", kept = "An error occured while deleting temp folder";
+  const std::vector<std::string> ended = {"<end "}, creds = {"The proxy credentials were not given",
+      "message=\"An error occurred while downloading .net\">", "New step reached : 9", "<end "},
+      unpacked = {".net setup unpacked", "Terminating .net installation thread", "Temp folder successfully deleted"},
+      prepared = {"New step reached : 5", "Temp folder successfully deleted", "<end "};
+  return {
+      {"Welcome_Cancel", "wizard", "code:1602 start T:203 S:204 D: cancel",
+       {"<begin ", frame, "Updating controls for step 0", "Controls updated", "<end ", frame}, {"Seeking next step"}, 0, nullptr, nullptr},
+      {"Welcome_Escape", "wizard", "code:1602 start S:204 esc", ended, {"Seeking next step"}, 0, nullptr, nullptr},
+      {"Welcome_CloseBox", "wizard", "code:1602 start S:204 closebox", ended, {"Seeking next step"}, 0, nullptr, nullptr},
+      {"Welcome_EscapeWhileCancelIsOff_Next_FrameworkRequired_Escape", "wizard",
+       "code:1602 start cancel-off cmd:2 cancel-on next S:205 disabled esc", ended, {"New step reached : 2"}, 0, nullptr, nullptr},
+      {"Welcome_Enter_FrameworkRequired_Enter_CloseBox", "wizard", "code:1602 start enter S:205 disabled cmd:1 closebox", ended,
+       {"Seeking next step for step 1", "New step reached : 2"}, 0, nullptr, nullptr},
+      // The licence comes a second after the framework step, whatever Enter did there.
+      {"FrameworkRequired_Enter_Licence_Enter_Cancel", "wizard", "code:1602 start next S:205 cmd:1 licence after:700 x accept "
+       "enabled decline disabled cmd:1 cancel", {"New step reached : 2"}, {"Seeking next step for step 2"}, 0, LicencePage, nullptr},
+      {"Licence_Enter_Escape", "wizard", "code:1602 start next licence enter esc", ended, {"Seeking next step for step 2"}, 0,
+       nullptr, nullptr},
+      {"Licence_CloseBox", "wizard", "code:1602 start next licence closebox", ended, {"Seeking next step for step 2"}, 0,
+       nullptr, nullptr},
+      {"Download_Enter_CloseBoxWhileTheBodyStalls", "download", "code:1602 serve:--mode_stall " + licence +
+       "dl cmd:1 closebox endsin:2000", {"Downloading resource", kGot, "Temp folder successfully deleted"},
+       {"New step reached : 9", "Seeking next step for step 3"}, kAsked, nullptr, nullptr},
+      {"Download_EscapeWhileARetryWaits", "download", "code:1602 serve:--status_503_--retry-after_30 " + licence +
+       "retrying cmd:1 esc endsin:2000", {"Attempt 1 of 4 failed (status 503), 0 bytes kept, trying again in 30000 ms",
+       "Temp folder successfully deleted"}, {"New step reached : 9", "Attempt 2 ", "Seeking next step for step 3"}, kAsked,
+       nullptr, nullptr},
+      // The password dialog is modal to the wizard: its Cancel, Escape and close box fail the download.
+      {"ProxyDialogCancel_DownloadFailed_Cancel", "download", "code:1602 serve:--auth_raven:s3cret " + licence +
+       "creds:cancel T:218 E:216 cancel", creds, {"Downloading resource"}, kErrors, nullptr, nullptr},
+      {"ProxyDialogEscape_DownloadFailed_CloseBox", "download", "code:1602 serve:--auth_raven:s3cret " + licence +
+       "creds:esc T:218 E:216 closebox", creds, {"Downloading resource", "Seeking next step for step 9"}, kErrors, nullptr, nullptr},
+      {"ProxyDialogCloseBox_DownloadFailed_Escape", "download", "code:1602 serve:--auth_raven:s3cret " + licence +
+       "creds:close T:218 E:216 esc", creds, {"Downloading resource", "Seeking next step for step 9"}, kErrors, nullptr, nullptr},
+      {"Unpacking_Enter_EscapeWhileCancelIsOff_Escape", "install", "code:1602 env:RAVEN_REDIST_DELAY_MS=30000 beside:redist " +
+       licence + "unpacking cmd:1 cancel-off cmd:2 cancel-on esc endsin:2000", unpacked,
+       {">Installing .net<", "Seeking next step for step 4"}, kRedistRan, nullptr, nullptr},
+      {"Unpacking_CloseBox", "install", "code:1602 env:RAVEN_REDIST_DELAY_MS=30000 beside:redist " + licence +
+       "unpacking closebox endsin:2000", unpacked, {">Installing .net<", "Seeking next step for step 4"}, kRedistRan, nullptr, nullptr},
+      // Step 5 is reached within Next's click: what is posted behind it comes before the step's timer.
+      {"Preparing_Cancel", "launch", "code:1602 fw start next cancel", prepared, {"Seeking next step for step 5", ">Creating process<"},
+       kInstalled, nullptr, nullptr},
+      {"Preparing_Enter_Escape", "launch", "code:1602 fw start next S:213 cmd:1 esc", prepared,
+       {"Seeking next step for step 5", ">Creating process<"}, kInstalled, nullptr, nullptr},
+      {"Preparing_CloseBox", "launch", "code:1602 fw start next closebox", prepared,
+       {"Seeking next step for step 5", ">Creating process<"}, kInstalled, nullptr, nullptr},
+      // The user ended the run: the setup program keeps running, and so does its folder, as the log says.
+      {"SetupRunning_Enter_CloseBox", "launch", "code:1602 fw start next started hidden cmd:1 stays closebox ended",
+       {">Installation process successfully started<", kept, "<end "}, {"Seeking next step for step 6"},
+       kSetupRan | kInstalled | kErrors | kKept, nullptr, nullptr},
+      {"RestartAskedFor_SetupRunning_Escape", "install", "code:1602 env:RAVEN_REDIST_PACKAGE=reboot beside:redist " + licence +
+       "started hidden esc ended", {"a restart is needed (3010)", kept}, {"Seeking next step for step 6"},
+       kRedistRan | kSetupRan | kErrors | kKept, nullptr, nullptr},
+      {"InstallFailed_Escape", "wizard-install", "code:1602 beside:text " + licence + "T:218 E:220 esc", {step10},
+       {"Seeking next step for step 10"}, kErrors, nullptr, nullptr},
+      {"InstallFailed_CloseBox", "wizard-install", "code:1602 beside:text " + licence + "T:218 E:220 closebox", {step10},
+       {"Seeking next step for step 10"}, kErrors, nullptr, nullptr},
+      {"InstallFailed_Enter_ManualPage_CloseBox", "wizard-install", "code:1602 opener beside:text " + licence +
+       "T:218 E:220 enter T:Continue_Installation opened:1 closebox", {"Seeking next step for step 10", "New step reached : 11"},
+       {"Seeking next step for step 11"}, kErrors, nullptr, nullptr},
+      // The desktop shell's route failing (its window list's interface unregistered): step 11 shows the address.
+      {"DownloadFailed_Next_ManualPageWithTheAddress_Escape", "wizard", "code:1602 refused noshell " + licence +
+       "T:218 E:216 next T:Continue_Installation address esc", {"New step reached : 11", ": the address is shown", "<end "},
+       {"Seeking next step for step 11"}, kErrors, nullptr, nullptr},
+      // Enter all the way; the wizard's own thread then waits for the setup program, and takes
+      // Escape but no second Enter.
+      {"Licence_Enter_DownloadFailed_Enter_ManualPage_Enter_SetupRunning_Enter_Escape", "wizard", "code:1602 refused opener "
+       "start next licence accept enter T:218 enter opened:1 fw enter setup disabled cmd:1 esc ended",
+       {"Deleting temp folder", kept, "<end "}, {"Seeking next step for step 5"}, kSetupRan | kInstalled | kErrors | kKept,
+       nullptr, nullptr},
+  };
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, Scenario, ::testing::ValuesIn(WizardPaths()),
                          [](const ::testing::TestParamInfo<Row>& info) { return info.param.name; });
 
 using namespace e2e;
