@@ -72,8 +72,8 @@ std::string ExeTitle() {
   char path[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, path, MAX_PATH);
   // The shell's walk knows the code page: a character's second byte may be 0x5C.
-  char* name = PathFindFileNameA(path);
-  return std::string(name, static_cast<const char*>(PathFindExtensionA(name)));
+  const char* name = PathFindFileNameA(path);
+  return std::string(name, static_cast<size_t>(PathFindExtensionA(name) - name));
 }
 
 }  // namespace
