@@ -23,6 +23,7 @@
 #include "framework/detection.h"
 #include "framework/workers.h"
 #include "log/session_log.h"
+#include "appkit/ansi_path.h"
 #include "appkit/handle.h"
 #include "payload/work_folder.h"
 #include "resource_ids.h"
@@ -318,8 +319,7 @@ void Scenario::Do(const Row& row, const std::string& a) {
   } else if (key == "copy") {  // a name of its own (value: more of it): its processes apart, Wine's settings its own
     const std::string name = "RavCopy" + value + std::to_string(GetCurrentProcessId()) + ".exe";
     exe_ = ExeFolder() + name;
-    copy_.resize(name.size() * 2);  // in the code page, as the system names processes
-    copy_.resize(WideCharToMultiByte(CP_ACP, 0, e2e::Wide(name).c_str(), -1, &copy_[0], static_cast<int>(copy_.size()), nullptr, nullptr) - 1);
+    copy_ = NarrowOf(e2e::Wide(name).c_str(), CP_ACP);  // in the code page, as the system names processes
     ASSERT_TRUE(CopyFileW(e2e::Wide(e2e::VariantExe(row.variant)).c_str(), e2e::Wide(exe_).c_str(), FALSE));
   } else if (a == "cyrillic") {  // the copy, and TEMP, in a folder the code page cannot write
     cyrillic_ = TempDir() + "Папка" + std::to_string(GetCurrentProcessId());
@@ -660,17 +660,11 @@ void PayloadLogged(Scenario& t, HWND) {
   }
 }
 
-std::wstring WideOf(const std::string& text, UINT codePage) {
-  std::wstring wide(text.size(), L'\0');
-  wide.resize(MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &wide[0], static_cast<int>(wide.size())));
-  return wide;
-}
-
 // The setup program's record (in codePage), each field to its end: its arguments as
 // a parser splits them (after the empty program name), its current folder and TEMP.
 void SetupRecordIs(const std::string& record, UINT codePage, std::vector<std::wstring> args,
                    const std::wstring& folder, const std::string& temp) {
-  const std::wstring r = WideOf(record, codePage);
+  const std::wstring r = e2e::Wide(record, codePage);
   const size_t tab = r.find(L'\t');
   int n = 0;
   LPWSTR* argv = CommandLineToArgvW(r.substr(0, tab).c_str(), &n);
@@ -971,13 +965,12 @@ std::vector<Row> Rows() {
       {"CodePage932UpdateInAJapaneseUsersXpTemp", "launch", "cp932 fw blank:ソ表 user:/update setup close",
        {"Temp folder successfully deleted"}, {}, kSetupRan | kInstalled, nullptr, [](Scenario& t, HWND) {
          const std::string record = t.Record("SETUP_RECORD");
-         const std::wstring r = WideOf(record, 932), parent = e2e::Wide(t.xpTemp_ + "\\Rav");
+         const std::wstring r = e2e::Wide(record, 932), parent = e2e::Wide(t.xpTemp_ + "\\Rav");
          const std::wstring folder = r.substr(r.find(L'\t') + 1, parent.size() + 20);
          EXPECT_EQ(parent, folder.substr(0, parent.size())) << record;
          SetupRecordIs(record, 932, {L"/update"}, folder, t.xpTemp_);
          EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(folder.c_str()));
-         std::string ansi(folder.size() * 2, '\0');
-         ansi.resize(WideCharToMultiByte(932, 0, folder.data(), static_cast<int>(folder.size()), &ansi[0], static_cast<int>(ansi.size()), nullptr, nullptr));
+         const std::string ansi = NarrowOf(folder.c_str(), 932);
          EXPECT_TRUE(InOrder(t.log_, {"Creating temp folder \"" + ansi + "\"", "Deleting temp folder \"" + ansi + "\\\""})) << t.log_;
        }},
       {"CodePage932InstallKeepsAJapaneseUsersXpTemp", "install", "cp932 blank:ソ表 env:RAVEN_SETUP_AUTOCLOSE=1000 beside:redist "

@@ -33,9 +33,10 @@ bool WaitFor(const std::function<bool()>& pred, DWORD timeoutMs) {
   return true;
 }
 
-std::wstring Wide(const std::string& utf8) {
-  std::wstring wide(utf8.size() + 1, L'\0');
-  return wide.substr(0, MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &wide[0], wide.size()) - 1);
+std::wstring Wide(const std::string& text, UINT codePage) {
+  std::wstring wide(text.size(), L'\0');
+  wide.resize(MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &wide[0], static_cast<int>(wide.size())));
+  return wide;
 }
 
 Process::Process(const std::string& exe, const std::string& commandTail, const std::string& currentDir) {

@@ -18,7 +18,7 @@ std::string FixtureExe(const std::string& name);     // <build>\<tree>\tests\fix
 // Polls pred every 20 ms until it holds or timeoutMs passes.
 bool WaitFor(const std::function<bool()>& pred, DWORD timeoutMs = 20000);
 
-std::wstring Wide(const std::string& utf8);  // ASCII stays as it is
+std::wstring Wide(const std::string& text, UINT codePage = CP_UTF8);  // ASCII stays as it is
 
 class Process {  // UTF-8; commandTail follows the quoted program path after one blank
  public:
